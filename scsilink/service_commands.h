@@ -24,9 +24,8 @@ bool ScsiReadPages(ScsiLink& link, uint32_t firstPage, uint16_t pageCount, uint8
                    uint32_t length);
 bool ScsiWritePages(ScsiLink& link, uint32_t firstPage, uint16_t pageCount, uint8_t* buffer,
                     uint32_t length);
-bool ScsiReadPartsOfPages(ScsiLink& link, uint32_t firstPage, uint16_t pageCount,
-                          uint16_t partSize, uint16_t pageStep, uint16_t partOffset,
-                          uint8_t* buffer, uint32_t length);
+bool ScsiReadPartsOfPages(ScsiLink& link, uint32_t firstPage, uint16_t pageCount, uint16_t partSize,
+                          uint16_t pageStep, uint16_t partOffset, uint8_t* buffer, uint32_t length);
 // Reads the record into link.flashParams and converts its three big-endian fields. A failed
 // read leaves the previous copy as it was.
 bool ScsiGetFlashParams(ScsiLink& link);

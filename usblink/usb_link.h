@@ -42,14 +42,15 @@ class UsbLink {
   bool BulkTransfer(uint8_t direction, uint8_t pipe, uint32_t length, uint8_t* buffer,
                     uint32_t* byteCount);
   // Move `length` bytes on pipe 2 (read) or pipe 1 (write) in as many transfers as it takes,
-  // stopping at the first failed or empty transfer.
-  void BulkRead(uint8_t* buffer, uint32_t length);
-  void BulkWrite(const uint8_t* buffer, uint32_t length);
+  // stopping at the first failed or empty transfer. `moved`, when given, receives how many
+  // bytes were moved in all, so that a caller can tell a short transfer from a whole one.
+  void BulkRead(uint8_t* buffer, uint32_t length, uint32_t* moved = nullptr);
+  void BulkWrite(const uint8_t* buffer, uint32_t length, uint32_t* moved = nullptr);
 
  private:
   std::unique_ptr<UsbDevice> OpenDevice();
   std::unique_ptr<UsbDevice> OpenByName(const char* deviceName);
-  void ChunkedTransfer(uint8_t direction, uint8_t pipe, uint8_t* buffer, uint32_t length);
+  uint32_t ChunkedTransfer(uint8_t direction, uint8_t pipe, uint8_t* buffer, uint32_t length);
 
   UsbDriver& driver_;
   uint16_t vendorId_ = 0;
