@@ -1,0 +1,277 @@
+#include "tools/sim/sim_options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <functional>
+#include <map>
+
+namespace omr72::sim {
+namespace {
+
+using emu::StartRoute;
+using emu::Verdict;
+
+constexpr size_t kMaxSerial = 20;
+constexpr size_t kModelTagLength = 5;
+
+bool ParseNumber(const std::string& text, long min, long max, long& out) {
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  auto [p, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc() && p == end && out >= min && out <= max;
+}
+
+// "M.m" with both parts in 0..255, as the updater prints versions.
+bool ParseVersion(const std::string& text, uint16_t& out) {
+  const size_t dot = text.find('.');
+  if (dot == std::string::npos) return false;
+  long major = 0;
+  long minor = 0;
+  if (!ParseNumber(text.substr(0, dot), 0, 255, major)) return false;
+  if (!ParseNumber(text.substr(dot + 1), 0, 255, minor)) return false;
+  out = static_cast<uint16_t>((major << 8) | minor);
+  return true;
+}
+
+bool ParseSlot(const std::string& text, int& out) {
+  long n = 0;
+  if (!ParseNumber(text, 0, 8, n)) return false;
+  out = static_cast<int>(n);
+  return true;
+}
+
+using Handler = std::function<bool(const std::string& value, SimOptions& o)>;
+
+struct OptionSpec {
+  bool takesValue;
+  Handler handle;
+  const char* expected;  // what a good value looks like, for the error text
+};
+
+const std::map<std::string, OptionSpec>& Options() {
+  static const std::map<std::string, OptionSpec> options = {
+      {"--route",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          static const std::map<std::string, StartRoute> routes = {{"usb", StartRoute::kUsb},
+                                                                   {"disk", StartRoute::kDisk},
+                                                                   {"both", StartRoute::kBoth},
+                                                                   {"none", StartRoute::kNone}};
+          auto it = routes.find(v);
+          if (it == routes.end()) return false;
+          o.recorder.route = it->second;
+          return true;
+        },
+        "usb, disk, both or none"}},
+      {"--boot-loader",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          return ParseVersion(v, o.recorder.bootLoaderVersion);
+        },
+        "a version M.m"}},
+      {"--boot-loader-silent",
+       {false, [](const std::string&, SimOptions& o) { return o.recorder.bootLoaderSilent = true; },
+        ""}},
+      {"--firmware",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          if (v == "none") {
+            o.recorder.firmwareVersion.reset();
+            return true;
+          }
+          uint16_t version = 0;
+          if (!ParseVersion(v, version)) return false;
+          o.recorder.firmwareVersion = version;
+          return true;
+        },
+        "a version M.m or none"}},
+      {"--serial",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          if (v.size() > kMaxSerial || v.find('\0') != std::string::npos) return false;
+          o.recorder.serial = v;
+          return true;
+        },
+        "at most 20 bytes"}},
+      {"--model-tag",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          if (v.size() != kModelTagLength) return false;
+          std::array<uint8_t, kModelTagLength> tag{};
+          std::copy(v.begin(), v.end(), tag.begin());
+          o.recorder.modelTag = tag;
+          return true;
+        },
+        "exactly 5 bytes"}},
+      {"--drive",
+       {true, [](const std::string& v, SimOptions& o) { return ParseSlot(v, o.recorder.drive); },
+        "a drive digit 0..8"}},
+      {"--usb-name",
+       {true, [](const std::string& v, SimOptions& o) { return ParseSlot(v, o.recorder.usbName); },
+        "a device number 0..8"}},
+      {"--foreign-disk",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          int slot = 0;
+          if (!ParseSlot(v, slot)) return false;
+          o.recorder.foreignDisks.push_back(slot);
+          return true;
+        },
+        "a drive digit 0..8"}},
+      {"--foreign-usb",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          int slot = 0;
+          if (!ParseSlot(v, slot)) return false;
+          o.recorder.foreignUsb.push_back(slot);
+          return true;
+        },
+        "a device number 0..8"}},
+      {"--attach-after",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          long n = 0;
+          if (!ParseNumber(v, 0, 1000000000, n)) return false;
+          o.recorder.attachAfter = static_cast<int>(n);
+          return true;
+        },
+        "a number of polls"}},
+      {"--fail-command",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          long n = 0;
+          if (!ParseNumber(v, 1, 1000000000, n)) return false;
+          o.recorder.failCommands.push_back(static_cast<int>(n));
+          return true;
+        },
+        "a command number from 1"}},
+      {"--no-return",
+       {false, [](const std::string&, SimOptions& o) { return o.recorder.noReturn = true; }, ""}},
+      {"--verdict",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          if (v == "1")
+            o.recorder.verdict = Verdict::kAccept;
+          else if (v == "0")
+            o.recorder.verdict = Verdict::kReject;
+          else if (v == "fail")
+            o.recorder.verdict = Verdict::kFail;
+          else
+            return false;
+          return true;
+        },
+        "1, 0 or fail"}},
+      {"--corrupt-readback",
+       {false, [](const std::string&, SimOptions& o) { return o.recorder.corruptReadback = true; },
+        ""}},
+      {"--trace",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          if (v.empty()) return false;
+          o.traceFile = v;
+          return true;
+        },
+        "a file name"}},
+      {"--state",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          if (v.empty()) return false;
+          o.stateFile = v;
+          return true;
+        },
+        "a file name"}},
+      {"--latency",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          if (v == "realistic")
+            o.realisticLatency = true;
+          else if (v == "none")
+            o.realisticLatency = false;
+          else
+            return false;
+          return true;
+        },
+        "realistic or none"}},
+      {"--help", {false, [](const std::string&, SimOptions& o) { return o.help = true; }, ""}},
+  };
+  return options;
+}
+
+std::optional<std::string> CheckSlots(const emu::RecorderConfig& r) {
+  for (int slot : r.foreignDisks) {
+    if (slot == r.drive && r.route != StartRoute::kNone) {
+      return "--foreign-disk " + std::to_string(slot) + ": the recorder is on that drive";
+    }
+  }
+  for (int slot : r.foreignUsb) {
+    if (slot == r.usbName && r.route != StartRoute::kNone) {
+      return "--foreign-usb " + std::to_string(slot) + ": the recorder is on that device";
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, SimOptions& out) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--", 0) != 0) {
+      out.programArguments.push_back(arg);
+      continue;
+    }
+    std::string name = arg;
+    std::optional<std::string> value;
+    const size_t equals = arg.find('=');
+    if (equals != std::string::npos) {
+      name = arg.substr(0, equals);
+      value = arg.substr(equals + 1);
+    }
+    auto it = Options().find(name);
+    if (it == Options().end()) return "unknown option " + name + " (see --help)";
+    const OptionSpec& spec = it->second;
+    if (!spec.takesValue) {
+      if (value) return name + " takes no value";
+      spec.handle("", out);
+      continue;
+    }
+    if (!value) {
+      if (i + 1 >= argc) return name + " needs a value: " + spec.expected;
+      value = argv[++i];
+    }
+    if (!spec.handle(*value, out)) {
+      return "bad value '" + *value + "' for " + name + ": expected " + spec.expected;
+    }
+  }
+  return CheckSlots(out.recorder);
+}
+
+const char kSimUsage[] =
+    "Usage: omr72-sim [OPTION]... [diag]\n"
+    "Runs the Orlo Mica R72 firmware updater against an emulated recorder.\n"
+    "Keys come from the terminal, or from standard input when it is not a terminal.\n"
+    "\n"
+    "Recorder and host:\n"
+    "  --route usb|disk|both|none  where the recorder is at start (default disk)\n"
+    "  --boot-loader M.m           installed boot-loader version (default 1.0; 0.0: none)\n"
+    "  --boot-loader-silent        the boot-loader version request fails\n"
+    "  --firmware M.m|none         installed firmware version (default 1.5)\n"
+    "  --serial TEXT               serial number, at most 20 bytes (default ABCDE12345)\n"
+    "  --model-tag TAG             5-byte model tag (default: the embedded image's tag)\n"
+    "  --drive N, --usb-name N     drive digit and ezusb-N of the recorder (defaults 1, 0)\n"
+    "  --foreign-disk N            a foreign disk at drive N (repeatable)\n"
+    "  --foreign-usb N             a USB device with other ids at ezusb-N (repeatable)\n"
+    "  --attach-after N            the recorder appears after N presence polls (default 0)\n"
+    "Faults:\n"
+    "  --fail-command N            the N-th traced command fails (repeatable; from 1)\n"
+    "  --no-return                 after its next restart the recorder never comes back\n"
+    "  --verdict 1|0|fail          the boot-block verdict (default 1)\n"
+    "  --corrupt-readback          the NAND read-back differs in one byte\n"
+    "Output:\n"
+    "  --trace FILE                one line per request that reaches a device\n"
+    "  --state FILE                the recorder's state at exit, as JSON\n"
+    "  --latency realistic|none    device timing (default: realistic on a terminal)\n"
+    "  --help                      this text\n";
+
+}  // namespace omr72::sim
