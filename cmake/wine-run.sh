@@ -3,4 +3,5 @@
 # Usage: wine-run.sh PREFIX PROGRAM [ARG]...
 prefix=$1; shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
 exec wine "$@"

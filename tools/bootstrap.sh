@@ -1,0 +1,28 @@
+#!/bin/bash
+# Installs what the build and the tests need on a Debian machine, as root. Packages that are
+# already there are left alone; nothing is fetched when nothing is missing.
+#   tools/bootstrap.sh          everything: Linux, Windows cross builds and wine
+#   tools/bootstrap.sh --linux  only what the Linux build needs
+set -euo pipefail
+
+linux_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
+                libusb-1.0-0-dev)
+windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
+                  binutils-mingw-w64-x86-64 wine wine64)
+
+wanted=("${linux_packages[@]}")
+[ "${1:-}" = "--linux" ] || wanted+=("${windows_packages[@]}")
+
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
