@@ -24,6 +24,7 @@ struct LoggedCommand {
   uint8_t dataIn = 0xFF;
   uint32_t length = 0;
   bool hasBuffer = false;
+  const uint8_t* buffer = nullptr;
   std::vector<uint8_t> dataSent;  // the buffer's bytes for data-out commands
 };
 
@@ -117,6 +118,7 @@ inline bool CommandLogPassThrough::Run(char digit, const ScsiRequest& request, u
   command.dataIn = request.dataIn;
   command.length = request.length;
   command.hasBuffer = request.buffer != nullptr;
+  command.buffer = request.buffer;
   if (request.dataIn == kDataOut && request.buffer)
     command.dataSent.assign(request.buffer, request.buffer + request.length);
   commands_.push_back(command);
