@@ -11,9 +11,9 @@
 
 namespace omr72 {
 
-constexpr size_t kImageSize = 0xFC00;       // bytes of a resource that are used
-constexpr size_t kResourceSize = 0x10000;   // bytes stored per resource
-constexpr size_t kFlashRegionSize = 0x2A00; // image bytes written to the microcontroller flash
+constexpr size_t kImageSize = 0xFC00;        // bytes of a resource that are used
+constexpr size_t kResourceSize = 0x10000;    // bytes stored per resource
+constexpr size_t kFlashRegionSize = 0x2A00;  // image bytes written to the microcontroller flash
 constexpr uint32_t ScrambleSeed = 27413;
 
 // The descrambling generator: a 32-bit linear congruential generator.
@@ -26,16 +26,22 @@ class KeyStream {
 
 using ModelTagBytes = std::array<uint8_t, 5>;
 
+// Seeds `keys` with ScrambleSeed and XORs the first kImageSize bytes of `image` with the key
+// stream. Scrambling and descrambling are this same operation.
+void ApplyKeyStream(KeyStream& keys, uint8_t* image);
+
 // Fetch the first kImageSize bytes of resource `name` into `target` and descramble them in
 // place. False, with `target` untouched, when the resource is missing or too short.
-bool LoadScrambledResource(ProgramModule& module, const std::string& modulePath,
-                           KeyStream& keys, const char* name, uint8_t* target);
+bool LoadScrambledResource(ProgramModule& module, const std::string& modulePath, KeyStream& keys,
+                           const char* name, uint8_t* target);
 
 class ImageStore {
  public:
   ImageStore(ProgramModule& module, std::string modulePath);
 
   // Both return false when their resource is missing or too short; nothing is then loaded.
+  // LoadBootLoaderImage also refuses while no firmware image is loaded: its overlay would
+  // otherwise be taken from an empty buffer.
   bool LoadFirmwareImage();
   bool LoadBootLoaderImage(uint16_t installedBootLoaderVersion);
 
@@ -56,6 +62,7 @@ class ImageStore {
   std::array<uint8_t, kImageSize> bootLoader_{};
   uint16_t newFirmwareVersion_ = 0;
   uint16_t requiredBootLoaderVersion_ = 0;
+  bool firmwareLoaded_ = false;
 };
 
 }  // namespace omr72
