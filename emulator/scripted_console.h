@@ -17,9 +17,11 @@ class ScriptedConsole : public Console {
   explicit ScriptedConsole(std::string keys = {}) : keys_(std::move(keys)) {}
 
   bool KeyWaiting() override { return next_ < keys_.size(); }
+  // A 0xE0 prefix counts like 0, as the console backends report it.
   int ReadRawKey() override {
     if (next_ >= keys_.size()) return kEndOfInput;
-    return static_cast<unsigned char>(keys_[next_++]);
+    const int key = static_cast<unsigned char>(keys_[next_++]);
+    return key == 0xE0 ? 0 : key;
   }
   void Write(std::string_view text) override { output_.append(text); }
 

@@ -1,0 +1,27 @@
+// Runs the updater in-process against the emulated recorder, the way omr72-sim does, with
+// scripted keys.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/instance_lock.h"
+
+namespace omr72::testing {
+
+struct ScenarioResult {
+  int exitCode = -1;
+  std::string output;
+  std::vector<std::string> trace;
+  std::string state;
+  size_t keysRead = 0;
+};
+
+// `arguments` are omr72-sim's (options and program arguments); latency is always none.
+ScenarioResult RunScenario(const std::vector<std::string>& arguments, const std::string& keys,
+                           LockResult lock = LockResult::kAcquired);
+
+// Trace lines that contain `fragment`.
+size_t CountTrace(const ScenarioResult& result, const std::string& fragment);
+
+}  // namespace omr72::testing
