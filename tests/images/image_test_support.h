@@ -1,8 +1,7 @@
-// Helpers shared by the image tests: a ProgramModule that serves resources from memory, an
-// independent scrambler to build stored payloads with, and file reading.
+// Shared by the image tests: resources served from memory, an independent scrambler to build
+// stored payloads with, and test patterns.
 #pragma once
 
-#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -15,22 +14,14 @@ namespace omr72::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// Follows the ProgramModule contract: a missing or short resource is reported and not copied.
-class FakeProgramModule : public ProgramModule {
- public:
-  struct Call {
-    std::string modulePath;
-    std::string name;
-    size_t size;
-  };
-
+// Keeps the ProgramModule contract: a missing or short resource is refused, never copied.
+struct FakeProgramModule : ProgramModule {
   std::map<std::string, Bytes> resources;
-  std::vector<Call> calls;
+  std::vector<std::string> requests;  // "path|name|size" per call
 
   std::string Path(const char* argv0) override { return argv0; }
-  bool LoadRcData(const std::string& modulePath, const char* name, uint8_t* out,
-                  size_t size) override {
-    calls.push_back({modulePath, name, size});
+  bool LoadRcData(const std::string& path, const char* name, uint8_t* out, size_t size) override {
+    requests.push_back(path + "|" + name + "|" + std::to_string(size));
     auto found = resources.find(name);
     if (found == resources.end() || found->second.size() < size) return false;
     std::copy_n(found->second.begin(), size, out);
@@ -38,25 +29,24 @@ class FakeProgramModule : public ProgramModule {
   }
 };
 
-// The stored form of `plain`, worked out step by step from the generator's definition rather
-// than with the code under test.
+// The stored form of `plain`, worked out from the generator's definition, not with the code
+// under test: the seed's own step is skipped, then byte i takes the low byte of step i + 2.
 inline Bytes Scrambled(Bytes plain) {
-  uint32_t state = ScrambleSeed;
-  state = state * 22695477u + 1;  // the step inside Seed, output unused
-  for (size_t i = 0; i < kImageSize && i < plain.size(); ++i) {
+  uint32_t state = ScrambleSeed * 22695477u + 1;
+  for (size_t i = 0; i < kImageSize; ++i) {
     state = state * 22695477u + 1;
     plain[i] ^= static_cast<uint8_t>(state >> 16);
   }
   return plain;
 }
 
-// A resource-sized pattern whose bytes never equal those of another `lane` (0..3), and that
-// changes from one offset to the next, so a byte from the wrong image or offset shows.
-inline Bytes LanePattern(uint8_t lane, size_t size = kResourceSize) {
-  Bytes bytes(size);
-  for (size_t i = 0; i < size; ++i) {
-    uint32_t mixed = static_cast<uint32_t>(i + 1) * 2654435761u;
-    bytes[i] = static_cast<uint8_t>(((mixed >> 13) & 0x3F) | (lane << 6));
+// Bytes of different lanes (0..3) never match, and neighbouring offsets differ, so a byte
+// taken from the wrong resource or offset shows.
+inline Bytes LanePattern(uint8_t lane) {
+  Bytes bytes(kResourceSize);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<uint8_t>(((static_cast<uint32_t>(i + 1) * 2654435761u >> 13) & 0x3F) |
+                                    (lane << 6));
   }
   return bytes;
 }
