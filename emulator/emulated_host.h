@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/foreign_devices.h"
 #include "platform/scsi_pass_through.h"
 #include "platform/sleeper.h"
 #include "platform/usb_driver.h"
@@ -22,8 +23,8 @@ enum class Verdict { kAccept, kReject, kFail };
 
 struct RecorderConfig {
   StartRoute route = StartRoute::kDisk;
-  uint16_t bootLoaderVersion = 0x0100;  // 0: no boot loader
-  bool bootLoaderSilent = false;        // USB 0x24 and service 8 fail
+  uint16_t bootLoaderVersion = 0x0100;               // 0: no boot loader
+  bool bootLoaderSilent = false;                     // USB 0x24 and service 8 fail
   std::optional<uint16_t> firmwareVersion = 0x0105;  // nullopt: 0xC6 and service 3 fail
   std::string serial = "ABCDE12345";                 // at most 20 bytes
   std::optional<std::array<uint8_t, 5>> modelTag;    // default: the firmware image's tag
@@ -35,15 +36,21 @@ struct RecorderConfig {
   std::vector<int> failCommands;  // traced commands (counted from 1) that fail
   bool noReturn = false;          // after its next restart the recorder never comes back
   Verdict verdict = Verdict::kAccept;
-  bool corruptReadback = false;  // NAND read-back differs from what was written in one byte
-  bool realisticLatency = false; // device timing of a real recorder instead of none
+  bool corruptReadback = false;    // NAND read-back differs from what was written in one byte
+  bool realisticLatency = false;   // device timing of a real recorder instead of none
+  uint8_t nandEraseStatus = 0;     // status byte that every erase of block 0 reports
+  std::vector<int> shortCommands;  // traced commands (counted from 1) that answer half the data
+  // Drive digit and ezusb-N after the 1st, 2nd, ... restart (the last one sticks); empty: the
+  // recorder keeps `drive` and `usbName`.
+  std::vector<int> returnDrives;
+  std::vector<int> returnUsbNames;
 };
 
 // What the emulated recorder knows of the program's images, so that it can tell a boot loader
 // from firmware when either is written into its microcontroller flash.
 struct KnownImages {
-  std::vector<uint8_t> firmware;                 // descrambled firmware image
-  std::vector<std::vector<uint8_t>> bootLoaders; // assembled boot-loader images
+  std::vector<uint8_t> firmware;                  // descrambled firmware image
+  std::vector<std::vector<uint8_t>> bootLoaders;  // assembled boot-loader images
 };
 
 class Recorder;
@@ -68,6 +75,10 @@ class EmulatedHost {
   std::string StateJson() const;
 
   Recorder& recorder();
+
+  // What a foreign device has received, in order; nullptr when there is none at that slot.
+  const std::vector<ForeignDiskEntry>* ForeignDiskLog(int drive) const;
+  const std::vector<ForeignUsbEntry>* ForeignUsbLog(int slot) const;
 
  private:
   struct Impl;

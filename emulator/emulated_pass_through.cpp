@@ -1,0 +1,297 @@
+// Emulated host, any OS: the SCSI pass-through to drives that live in memory.
+#include "emulator/emulated_pass_through.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace omr72::emu {
+namespace {
+
+constexpr uint8_t kInquiry = 0x12;
+constexpr uint8_t kRead10 = 0x28;
+constexpr uint8_t kService = 0xC8;
+
+enum SubCommand : uint8_t {
+  kWritePages = 1,
+  kReadPartsOfPages = 2,
+  kFlashParams = 3,
+  kCommand6 = 6,
+  kBootLoaderVersion = 8,
+  kErasePage = 9,
+  kReadMemory = 10,
+  kWriteChunk = 11,
+  kWriteSerial = 12,
+  kRestart = 13,
+};
+
+uint16_t Be16(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+uint32_t Be32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
+}
+
+struct PageRange {
+  uint32_t first;
+  uint16_t count;
+};
+
+PageRange PagesOf(const Cdb& cdb) {
+  return {Be32(&cdb[2]), Be16(&cdb[7])};
+}
+
+uint32_t CommandCostMs(const ScsiRequest& request) {
+  if (request.cdb[0] == kService && request.cdb[1] == kErasePage) return kEraseMs;
+  if (request.cdb[0] == kService && request.cdb[1] == kWriteChunk) return kChunkMs;
+  return kCommandMs + (request.length > kMcuBlockSize ? TransferMs(request.length) : 0);
+}
+
+// The recorder's disk face as one opened handle sees it; dead once the recorder has left.
+class RecorderDrive : public ScsiDrive {
+ public:
+  RecorderDrive(HostContext& host, int drive)
+      : host_(host), drive_(drive), epoch_(host.recorder.epoch()) {}
+
+  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+    if (!Alive()) return false;
+    if (request.length > 0 && !request.buffer) return Unfinished(request);
+    if (request.cdb[0] == kInquiry) return Inquiry(request, scsiStatus);
+    const Fault fault = host_.trace.BeginCommand();
+    const bool good = fault != Fault::kFail && Run(request, fault == Fault::kShort);
+    scsiStatus = good ? kGoodStatus : kCheckCondition;
+    host_.timing.Spend(CommandCostMs(request));
+    host_.trace.Record(FormatScsiTrace(drive_, request.cdb, request.dataIn, request.length, good));
+    return true;
+  }
+
+ private:
+  bool Alive() const {
+    const Recorder& r = host_.recorder;
+    return r.OnDisk() && r.epoch() == epoch_ && r.drive() == drive_;
+  }
+
+  // A data phase without a buffer never completes; the OS reports the request as failed.
+  bool Unfinished(const ScsiRequest& request) {
+    if (request.cdb[0] == kInquiry) return false;
+    host_.trace.BeginCommand();
+    host_.trace.Record(FormatScsiTrace(drive_, request.cdb, request.dataIn, request.length, false));
+    return false;
+  }
+
+  bool Inquiry(const ScsiRequest& request, uint8_t& scsiStatus) {
+    if (request.dataIn != kDataIn) {
+      scsiStatus = kCheckCondition;
+      return true;
+    }
+    const std::vector<uint8_t> data = BuildRecorderInquiry();
+    std::copy_n(data.begin(), std::min<size_t>(request.length, data.size()), request.buffer);
+    scsiStatus = kGoodStatus;
+    return true;
+  }
+
+  bool Run(const ScsiRequest& request, bool shortData) {
+    const std::optional<ServiceShape> shape = ShapeOfCommand(request.cdb);
+    if (!shape || shape->dataIn != request.dataIn || shape->length != request.length) {
+      return false;
+    }
+    const uint32_t moves = shortData ? request.length / 2 : request.length;
+    if (request.dataIn == kDataOut) return TakeData(request.cdb, request.buffer, moves);
+    std::vector<uint8_t> reply(request.length, 0);
+    if (!Answer(request.cdb, reply.data())) return false;
+    std::copy_n(reply.begin(), moves, request.buffer);
+    return true;
+  }
+
+  bool Answer(const Cdb& cdb, uint8_t* reply) {
+    Recorder& r = host_.recorder;
+    if (cdb[0] == kRead10) {
+      const PageRange pages = PagesOf(cdb);
+      for (uint32_t i = 0; i < pages.count; ++i) {
+        r.ReadDiskPage(pages.first + i, 0, reply + i * kDiskPageSize, kDiskPageSize);
+      }
+      return true;
+    }
+    switch (cdb[1]) {
+      case kReadPartsOfPages:
+        return ReadParts(cdb, reply);
+      case kFlashParams: {
+        // Without working firmware there is no record to hand out.
+        if (!r.firmwareVersion()) return false;
+        const FlashParamsRecord record = r.FlashParams();
+        std::copy(record.begin(), record.end(), reply);
+        return true;
+      }
+      case kBootLoaderVersion: {
+        const std::optional<uint16_t> version = r.BootLoaderVersionReply();
+        if (!version) return false;
+        reply[0] = static_cast<uint8_t>(*version);
+        reply[1] = static_cast<uint8_t>(*version >> 8);
+        return true;
+      }
+      case kErasePage:
+        r.EraseMcuPage(Be16(&cdb[2]));
+        return true;
+      case kReadMemory:
+        r.ReadMcu(Be16(&cdb[2]), reply, kMcuBlockSize);
+        return true;
+      case kRestart:
+        r.Restart();
+        return true;
+    }
+    return false;
+  }
+
+  // Parts of pages first, first + step, ...: a part must lie inside its page.
+  bool ReadParts(const Cdb& cdb, uint8_t* reply) {
+    const PageRange pages = PagesOf(cdb);
+    const uint16_t partSize = Be16(&cdb[9]);
+    const uint16_t step = Be16(&cdb[11]);
+    const uint16_t offset = Be16(&cdb[13]);
+    if (uint32_t{offset} + partSize > kDiskPageSize) return false;
+    for (uint32_t i = 0; i < pages.count; ++i) {
+      host_.recorder.ReadDiskPage(pages.first + i * step, offset, reply + i * partSize, partSize);
+    }
+    return true;
+  }
+
+  bool TakeData(const Cdb& cdb, const uint8_t* data, uint32_t received) {
+    Recorder& r = host_.recorder;
+    switch (cdb[1]) {
+      case kWritePages: {
+        const PageRange pages = PagesOf(cdb);
+        for (uint32_t done = 0, i = 0; done < received; done += kDiskPageSize, ++i) {
+          r.WriteDiskPage(pages.first + i, data + done, std::min(kDiskPageSize, received - done));
+        }
+        return true;
+      }
+      case kCommand6:
+        r.Restart();
+        return true;
+      case kWriteChunk:
+        r.ProgramMcu(Be16(&cdb[2]), data, received);
+        return true;
+      case kWriteSerial:
+        r.ReplaceSerialRecord(data, received);
+        return true;
+    }
+    return false;
+  }
+
+  HostContext& host_;
+  int drive_;
+  uint32_t epoch_;
+};
+
+// A disk that is not the recorder: it answers INQUIRY as a plain disk, reads as zeros, and
+// rejects every vendor command.
+class ForeignDrive : public ScsiDrive {
+ public:
+  ForeignDrive(HostContext& host, int drive)
+      : host_(host), drive_(drive), log_(host.foreignDisks[drive]) {}
+
+  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+    log_.push_back({request.cdb, request.dataIn, request.length});
+    if (request.length > 0 && !request.buffer) return false;
+    if (request.cdb[0] == kInquiry) {
+      const ForeignInquiry data = BuildForeignInquiry();
+      std::copy_n(data.begin(), std::min<size_t>(request.length, data.size()), request.buffer);
+      scsiStatus = kGoodStatus;
+      return true;
+    }
+    const Fault fault = host_.trace.BeginCommand();
+    const bool good =
+        fault != Fault::kFail && request.cdb[0] == kRead10 && request.dataIn == kDataIn;
+    if (good) {
+      const uint32_t moves = fault == Fault::kShort ? request.length / 2 : request.length;
+      std::fill_n(request.buffer, moves, 0);
+    }
+    scsiStatus = good ? kGoodStatus : kCheckCondition;
+    host_.trace.Record(FormatScsiTrace(drive_, request.cdb, request.dataIn, request.length, good));
+    return true;
+  }
+
+ private:
+  HostContext& host_;
+  int drive_;
+  std::vector<ForeignDiskEntry>& log_;
+};
+
+}  // namespace
+
+std::vector<uint8_t> BuildRecorderInquiry() {
+  std::vector<uint8_t> data = {
+      0x00, 0x80, 0x05, 0x02, 0x20, 0x00, 0x80, 0x00,                          //
+      'C',  'o',  'o',  'l',  ' ',  0x00, ' ',  ' ',                           // vendor
+      'M',  'a',  's',  's',  ' ',  'S',  't',  'o',                           // product
+      'r',  'a',  'g',  'e',  ' ',  0x00, ' ',  ' ',  0x00, 0x00, 0x00, 0x01,  // revision
+  };
+  static const char kVendorSpecific[] = "OMR72 FLASH DISK";
+  data.insert(data.end(), kVendorSpecific, kVendorSpecific + sizeof kVendorSpecific - 1);
+  data.resize(kRecorderInquiryBytes, 0x00);
+  return data;
+}
+
+ForeignInquiry BuildForeignInquiry() {
+  ForeignInquiry data{};
+  data[2] = 0x05;  // fixed disk, SPC-3
+  data[3] = 0x02;
+  data[4] = 31;
+  std::memcpy(&data[8], "ATA     ", 8);
+  std::memcpy(&data[16], "Generic SSD     ", 16);
+  std::memcpy(&data[32], "1.00", 4);
+  return data;
+}
+
+int ParseDriveNumber(const char* name) {
+  static const char kPrefix[] = "\\\\.\\PHYSICALDRIVE";
+  const size_t prefixLength = sizeof kPrefix - 1;
+  if (!name || std::strncmp(name, kPrefix, prefixLength) != 0) return -1;
+  const char digit = name[prefixLength];
+  if (digit < '0' || digit > '8' || name[prefixLength + 1] != '\0') return -1;
+  return digit - '0';
+}
+
+std::optional<ServiceShape> ShapeOfCommand(const Cdb& cdb) {
+  const PageRange pages = PagesOf(cdb);
+  if (cdb[0] == kRead10) return ServiceShape{kDataIn, pages.count * kDiskPageSize};
+  if (cdb[0] != kService) return std::nullopt;
+  switch (cdb[1]) {
+    case kWritePages:
+      return ServiceShape{kDataOut, pages.count * kDiskPageSize};
+    case kReadPartsOfPages:
+      return ServiceShape{kDataIn, uint32_t{pages.count} * Be16(&cdb[9])};
+    case kFlashParams:
+      return ServiceShape{kDataIn, kFlashParamsBytes};
+    case kCommand6:
+      return ServiceShape{kDataOut, 0};
+    case kBootLoaderVersion:
+      return ServiceShape{kDataIn, 2};
+    case kErasePage:
+      return ServiceShape{kDataIn, 0};
+    case kReadMemory:
+      return ServiceShape{kDataIn, kMcuBlockSize};
+    case kWriteChunk:
+      return ServiceShape{kDataOut, kMcuBlockSize};
+    case kWriteSerial:
+      return ServiceShape{kDataOut, kSerialRecordSize};
+    case kRestart:
+      return ServiceShape{kDataIn, 0};
+  }
+  return std::nullopt;
+}
+
+// Every open is reported to the recorder first: it may be the poll that brings it back.
+// The recorder hides a foreign disk configured at its own drive digit.
+std::unique_ptr<ScsiDrive> EmulatedPassThrough::Open(const char* deviceName) {
+  const int drive = ParseDriveNumber(deviceName);
+  if (drive < 0) return nullptr;
+  host_.recorder.NoteDiskOpen(drive);
+  if (host_.recorder.OnDisk() && host_.recorder.drive() == drive) {
+    return std::make_unique<RecorderDrive>(host_, drive);
+  }
+  if (host_.foreignDisks.count(drive)) return std::make_unique<ForeignDrive>(host_, drive);
+  return nullptr;
+}
+
+}  // namespace omr72::emu
