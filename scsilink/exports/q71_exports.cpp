@@ -20,25 +20,30 @@ uint16_t Low16(uint32_t slot) {
 extern "C" {
 
 uint8_t Q71_CALL Q71_IsConnected(void) {
+  if (!omr72::Q71BindOwnImports()) return 0;
   return Flag(omr72::PageAccessIsConnected(omr72::Q71Link()));
 }
 
 uint8_t Q71_CALL Q71_GetFlashParams(void* params) {
+  if (!omr72::Q71BindOwnImports()) return 0;
   return Flag(omr72::PageAccessGetFlashParams(omr72::Q71Link(), static_cast<uint8_t*>(params)));
 }
 
 uint8_t Q71_CALL Q71_ReadPages(uint32_t startPage, void* buffer, uint32_t pageCount) {
+  if (!omr72::Q71BindOwnImports()) return 0;
   return Flag(omr72::PageAccessReadPages(omr72::Q71Link(), startPage, static_cast<uint8_t*>(buffer),
                                          Low16(pageCount)));
 }
 
 uint8_t Q71_CALL Q71_WritePages(uint32_t startPage, const void* buffer, uint32_t pageCount) {
+  if (!omr72::Q71BindOwnImports()) return 0;
   return Flag(omr72::PageAccessWritePages(omr72::Q71Link(), startPage,
                                           static_cast<const uint8_t*>(buffer), Low16(pageCount)));
 }
 
 uint8_t Q71_CALL Q71_ReadPartsOfPages(uint32_t startPage, uint32_t pageCount, uint32_t partOffset,
                                       uint32_t partSize, uint32_t pageStep, void* buffer) {
+  if (!omr72::Q71BindOwnImports()) return 0;
   return Flag(omr72::PageAccessReadPartsOfPages(omr72::Q71Link(), startPage, Low16(pageCount),
                                                 Low16(partOffset), Low16(partSize), Low16(pageStep),
                                                 static_cast<uint8_t*>(buffer)));

@@ -1,0 +1,4 @@
+// Windows. An executable whose only content is the exported page-access functions.
+int main() {
+  return 0;
+}

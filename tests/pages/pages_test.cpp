@@ -1,0 +1,219 @@
+// The page-access libraries as outside programs see them (dlopen, the five symbols and nothing
+// else), and omr72-pages against the emulated recorder.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "scsilink/q71.h"
+
+namespace {
+
+const std::set<std::string> kFive = {"Q71_IsConnected", "Q71_GetFlashParams", "Q71_ReadPages",
+                                     "Q71_WritePages", "Q71_ReadPartsOfPages"};
+
+std::string Capture(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
+  std::string out;
+  char chunk[4096];
+  size_t n;
+  while (pipe && (n = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) out.append(chunk, n);
+  return out;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The start of a trace line's CDB field for these leading bytes.
+std::string CdbField(std::initializer_list<unsigned> bytes) {
+  std::string text = "cdb=";
+  char hex[3];
+  for (unsigned b : bytes) {
+    std::snprintf(hex, sizeof hex, "%02x", b);
+    text += hex;
+  }
+  return text;
+}
+
+struct Api {
+  std::unique_ptr<void, int (*)(void*)> handle{nullptr, &dlclose};
+  Q71_IsConnectedFn isConnected = nullptr;
+  Q71_GetFlashParamsFn getFlashParams = nullptr;
+  Q71_ReadPagesFn readPages = nullptr;
+  Q71_WritePagesFn writePages = nullptr;
+  Q71_ReadPartsOfPagesFn readParts = nullptr;
+
+  explicit Api(const char* path) {
+    handle.reset(dlopen(path, RTLD_NOW | RTLD_LOCAL));
+    if (!handle) return;
+    isConnected = reinterpret_cast<Q71_IsConnectedFn>(dlsym(handle.get(), "Q71_IsConnected"));
+    getFlashParams =
+        reinterpret_cast<Q71_GetFlashParamsFn>(dlsym(handle.get(), "Q71_GetFlashParams"));
+    readPages = reinterpret_cast<Q71_ReadPagesFn>(dlsym(handle.get(), "Q71_ReadPages"));
+    writePages = reinterpret_cast<Q71_WritePagesFn>(dlsym(handle.get(), "Q71_WritePages"));
+    readParts =
+        reinterpret_cast<Q71_ReadPartsOfPagesFn>(dlsym(handle.get(), "Q71_ReadPartsOfPages"));
+  }
+  bool complete() const {
+    return isConnected && getFlashParams && readPages && writePages && readParts;
+  }
+};
+
+TEST(PageLibraryTest, ExportsExactlyTheFiveFunctions) {
+  for (const char* lib : {OMR72_LIBRARY, OMR72_EMULATED_LIBRARY}) {
+    SCOPED_TRACE(lib);
+    std::istringstream lines(Capture(std::string(OMR72_NM) + " -D --defined-only " + lib));
+    std::set<std::string> defined;
+    std::string address, type, name;
+    while (lines >> address >> type >> name) defined.insert(name);
+    EXPECT_EQ(defined, kFive);
+  }
+}
+
+// No scan has run, so these must fail or succeed without touching any of the host's drives.
+TEST(PageLibraryTest, NativeLibraryRefusesWhatItCannotDoYet) {
+  Api api(OMR72_LIBRARY);
+  ASSERT_TRUE(api.complete()) << dlerror();
+  uint8_t params[40];
+  std::memset(params, 0x3C, sizeof params);
+  std::vector<uint8_t> buffer(4096);
+  EXPECT_EQ(api.getFlashParams(params), 0);
+  EXPECT_TRUE(std::all_of(params, params + 40, [](uint8_t b) { return b == 0x3C; }));
+  EXPECT_EQ(api.readPages(0, buffer.data(), 0), 1);
+  EXPECT_EQ(api.readPages(0, buffer.data(), 1), 0);  // page size still unknown
+  EXPECT_EQ(api.writePages(0, buffer.data(), 0x10000), 1);
+  EXPECT_EQ(api.readParts(0, 4, 0, 0, 1, buffer.data()), 0);   // part size 0
+  EXPECT_EQ(api.readParts(0, 4, 0, 16, 1, buffer.data()), 0);  // no recorder identified
+}
+
+TEST(PageLibraryTest, EmulatedRecorderRoundTrip) {
+  Api api(OMR72_EMULATED_LIBRARY);
+  ASSERT_TRUE(api.complete()) << dlerror();
+  ASSERT_EQ(api.isConnected(), 1);
+  uint8_t params[40];
+  ASSERT_EQ(api.getFlashParams(params), 1);
+  uint16_t pageSize;
+  std::memcpy(&pageSize, params + 14, 2);
+  ASSERT_EQ(pageSize, 2048);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(params + 17), 10), "ABCDE12345");
+
+  std::vector<uint8_t> pages(3 * 2048);
+  for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<uint8_t>(i * 31 + i / 2048);
+  ASSERT_EQ(api.writePages(500, pages.data(), 3), 1);
+
+  std::vector<uint8_t> back(2 * 2048, 0xA5);
+  ASSERT_EQ(api.readPages(501, back.data(), 0x10001), 1);  // one page: the low 16 bits count
+  EXPECT_TRUE(std::equal(back.begin(), back.begin() + 2048, pages.begin() + 2048));
+  EXPECT_TRUE(std::all_of(back.begin() + 2048, back.end(), [](uint8_t b) { return b == 0xA5; }));
+
+  std::vector<uint8_t> parts(3 * 16);
+  ASSERT_EQ(api.readParts(500, 3, 100, 16, 1, parts.data()), 1);
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_TRUE(std::equal(parts.begin() + i * 16, parts.begin() + i * 16 + 16,
+                           pages.begin() + i * 2048 + 100))
+        << i;
+}
+
+// omr72-pages --emulated, run as a separate program in a scratch folder.
+class PagesToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/omr72-pages-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+  // Exit code of the tool; its output and error text land in out and err.
+  int Run(const std::string& args, const std::string& env = "") {
+    const std::string command = "cd '" + dir + "' && OMR72_EMULATED_TRACE=trace " + env + " " +
+                                OMR72_PAGES_TOOL + " --emulated " + args + " >out 2>err";
+    const int status = std::system(command.c_str());
+    out = ReadFile(dir + "/out");
+    err = ReadFile(dir + "/err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // Trace lines, lower case, of the commands whose CDB starts with these bytes.
+  std::vector<std::string> TraceWith(std::initializer_list<unsigned> cdbStart) {
+    const std::string field = CdbField(cdbStart);
+    std::istringstream lines(ReadFile(dir + "/trace"));
+    std::vector<std::string> found;
+    for (std::string line; std::getline(lines, line);) {
+      std::string lower = line;
+      std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+      if (lower.find(field) != std::string::npos) found.push_back(lower);
+    }
+    return found;
+  }
+  void WriteFile(const std::string& name, size_t size) {
+    std::ofstream(dir + "/" + name, std::ios::binary) << std::string(size, '\x5A');
+  }
+
+  std::string dir, out, err;
+};
+
+TEST_F(PagesToolTest, InfoShowsTheFlashParameters) {
+  ASSERT_EQ(Run("info"), 0) << err;
+  EXPECT_NE(out.find("connected: yes"), std::string::npos) << out;
+  EXPECT_NE(out.find("page size: 2048"), std::string::npos) << out;
+  EXPECT_NE(out.find("serial number: ABCDE12345"), std::string::npos) << out;
+  EXPECT_NE(out.find("firmware version: 1.5"), std::string::npos) << out;
+}
+
+TEST_F(PagesToolTest, ReadWritesExactlyTheRequestedPages) {
+  ASSERT_EQ(Run("read 0x100 40 pages.bin"), 0) << err;
+  const std::string data = ReadFile(dir + "/pages.bin");
+  EXPECT_EQ(data.size(), 40u * 2048);
+  EXPECT_EQ(data.find_first_not_of('\xFF'), std::string::npos);  // never written: erased
+  const auto reads = TraceWith({0x28});
+  ASSERT_EQ(reads.size(), 2u);  // 32 pages per command
+  EXPECT_NE(reads[0].find(CdbField({0x28, 0, 0, 0, 0x01, 0x00, 0, 0, 32})), std::string::npos)
+      << reads[0];
+  EXPECT_NE(reads[1].find(CdbField({0x28, 0, 0, 0, 0x01, 0x20, 0, 0, 8})), std::string::npos)
+      << reads[1];
+}
+
+TEST_F(PagesToolTest, WriteSendsTheFileAsWholePages) {
+  WriteFile("in.bin", 3 * 2048);
+  ASSERT_EQ(Run("write 7 in.bin"), 0) << err;
+  const auto writes = TraceWith({0xC8, 0x01});
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_NE(writes[0].find(CdbField({0xC8, 0x01, 0, 0, 0, 7, 0, 0, 3})), std::string::npos)
+      << writes[0];
+  EXPECT_NE(writes[0].find("len=6144"), std::string::npos) << writes[0];
+}
+
+TEST_F(PagesToolTest, FailuresAreReportedWithAnExitCode) {
+  WriteFile("odd.bin", 2048 + 1);
+  EXPECT_EQ(Run("write 7 odd.bin"), 1);
+  EXPECT_NE(err.find("not a whole number of 2048-byte pages"), std::string::npos) << err;
+  EXPECT_TRUE(TraceWith({0xC8, 0x01}).empty());
+
+  WriteFile("empty.bin", 0);
+  EXPECT_EQ(Run("write 7 empty.bin"), 1);
+  EXPECT_EQ(Run("write 7 missing.bin"), 1);
+
+  // Command 1 reads the flash parameters (the scan is not traced); the second read fails.
+  EXPECT_EQ(Run("read 0 40 part.bin", "OMR72_EMULATED_FAIL=3"), 1);
+  EXPECT_NE(err.find("failed"), std::string::npos) << err;
+  EXPECT_FALSE(std::ifstream(dir + "/part.bin").good());  // no partial file left behind
+
+  EXPECT_EQ(Run("read 0 0 none.bin"), 2);
+  EXPECT_EQ(Run("read 4294967295 2 none.bin"), 2);
+  EXPECT_EQ(Run("erase 0"), 2);
+}
+
+}  // namespace

@@ -1,0 +1,273 @@
+// omr72-pages: reads and writes the recorder's flash pages through the page-access library.
+// Linux only. It knows the library through scsilink/q71.h alone and loads it at run time:
+// libomr72.so for a real recorder, or libomr72-emulated.so with --emulated. Both are found
+// the usual dlopen way (the program's run path, then LD_LIBRARY_PATH and the system's).
+//
+//   omr72-pages [--emulated] info
+//   omr72-pages [--emulated] read FIRST COUNT FILE
+//   omr72-pages [--emulated] write FIRST FILE
+//
+// Exit code 0 on success only.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scsilink/q71.h"
+
+namespace {
+
+constexpr uint32_t kMaxBytesPerCall = 65536;
+constexpr uint64_t kPageNumbers = uint64_t{1} << 32;
+
+struct Library {
+  std::unique_ptr<void, int (*)(void*)> handle{nullptr, &dlclose};
+  Q71_IsConnectedFn isConnected = nullptr;
+  Q71_GetFlashParamsFn getFlashParams = nullptr;
+  Q71_ReadPagesFn readPages = nullptr;
+  Q71_WritePagesFn writePages = nullptr;
+};
+
+struct FlashInfo {
+  uint8_t record[Q71_FLASH_PARAMS_SIZE];
+  uint16_t pageSize() const {
+    uint16_t v;
+    std::memcpy(&v, record + 14, sizeof v);
+    return v;
+  }
+};
+
+void Fail(const std::string& message) {
+  std::fprintf(stderr, "omr72-pages: %s\n", message.c_str());
+}
+
+template <typename Fn>
+bool Resolve(void* handle, const char* name, Fn& fn) {
+  fn = reinterpret_cast<Fn>(dlsym(handle, name));
+  if (fn == nullptr) Fail(std::string("the library has no ") + name);
+  return fn != nullptr;
+}
+
+bool Load(const char* name, Library& lib) {
+  lib.handle.reset(dlopen(name, RTLD_NOW | RTLD_LOCAL));
+  if (!lib.handle) {
+    Fail(std::string("cannot load ") + name + ": " + dlerror());
+    return false;
+  }
+  void* h = lib.handle.get();
+  return Resolve(h, "Q71_IsConnected", lib.isConnected) &&
+         Resolve(h, "Q71_GetFlashParams", lib.getFlashParams) &&
+         Resolve(h, "Q71_ReadPages", lib.readPages) && Resolve(h, "Q71_WritePages", lib.writePages);
+}
+
+// The calling order every command needs: find the recorder, then learn its page size.
+bool Connect(const Library& lib, FlashInfo& info) {
+  if (lib.isConnected() != 1) {
+    Fail("no recorder found on drives 0 to 8");
+    return false;
+  }
+  if (lib.getFlashParams(info.record) != 1) {
+    Fail("the recorder did not return its flash parameters");
+    return false;
+  }
+  if (info.pageSize() == 0) {
+    Fail("the recorder reports a page size of 0");
+    return false;
+  }
+  return true;
+}
+
+bool ParseNumber(const char* text, uint64_t max, uint64_t& value) {
+  if (*text == '\0' || *text == '-') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 0);
+  if (errno != 0 || *end != '\0' || v > max) return false;
+  value = v;
+  return true;
+}
+
+class Progress {
+ public:
+  Progress(const char* verb, uint64_t total) : verb_(verb), total_(total) {}
+  ~Progress() {
+    if (shown_) std::fputc('\n', stderr);
+  }
+  void Show(uint64_t done) {
+    if (!isatty(STDERR_FILENO)) return;
+    std::fprintf(stderr, "\r%s %llu of %llu pages", verb_, static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total_));
+    shown_ = true;
+  }
+
+ private:
+  const char* verb_;
+  uint64_t total_;
+  bool shown_ = false;
+};
+
+int Info(const Library& lib) {
+  if (lib.isConnected() != 1) {
+    std::printf("connected: no\n");
+    return 1;
+  }
+  std::printf("connected: yes\n");
+  FlashInfo info;
+  if (lib.getFlashParams(info.record) != 1) {
+    Fail("the recorder did not return its flash parameters");
+    return 1;
+  }
+  uint32_t param1;
+  uint16_t param11;
+  std::memcpy(&param1, info.record + 1, sizeof param1);
+  std::memcpy(&param11, info.record + 11, sizeof param11);
+  char serial[21] = {};
+  std::memcpy(serial, info.record + 17, 20);
+  std::printf("page size: %u\n", info.pageSize());
+  std::printf("serial number: %s\n", serial);
+  std::printf("firmware version: %d.%d\n", info.record[39], info.record[38]);
+  std::printf("flash parameter at offset 1: %u\n", param1);
+  std::printf("flash parameter at offset 11: %u\n", param11);
+  return 0;
+}
+
+// Pages per library call: as many as one 64 KiB command carries, at least one.
+uint32_t PagesPerCall(uint16_t pageSize) {
+  const uint32_t n = kMaxBytesPerCall / pageSize;
+  return n == 0 ? 1 : n;
+}
+
+int Read(const Library& lib, uint32_t first, uint64_t count, const char* path) {
+  FlashInfo info;
+  if (!Connect(lib, info)) return 1;
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "wb"), &std::fclose);
+  if (!file) {
+    Fail(std::string("cannot create ") + path + ": " + std::strerror(errno));
+    return 1;
+  }
+  const uint32_t step = PagesPerCall(info.pageSize());
+  std::vector<uint8_t> buffer(size_t{step} * info.pageSize());
+  Progress progress("read", count);
+  bool ok = true;
+  for (uint64_t done = 0; ok && done < count; done += step) {
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(step, count - done));
+    const uint32_t page = static_cast<uint32_t>(first + done);
+    if (lib.readPages(page, buffer.data(), n) != 1) {
+      Fail("reading " + std::to_string(n) + " pages from page " + std::to_string(page) + " failed");
+      ok = false;
+    } else if (std::fwrite(buffer.data(), info.pageSize(), n, file.get()) != n) {
+      Fail(std::string("cannot write to ") + path);
+      ok = false;
+    }
+    progress.Show(done + (ok ? n : 0));
+  }
+  ok = std::fclose(file.release()) == 0 && ok;
+  if (!ok) std::remove(path);  // never leave a file that looks complete but is not
+  return ok ? 0 : 1;
+}
+
+bool ReadWholeFile(const char* path, std::vector<uint8_t>& data) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), &std::fclose);
+  if (!file) {
+    Fail(std::string("cannot open ") + path + ": " + std::strerror(errno));
+    return false;
+  }
+  uint8_t chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+    data.insert(data.end(), chunk, chunk + n);
+  if (std::ferror(file.get())) {
+    Fail(std::string("cannot read ") + path);
+    return false;
+  }
+  return true;
+}
+
+int Write(const Library& lib, uint32_t first, const char* path) {
+  std::vector<uint8_t> data;
+  if (!ReadWholeFile(path, data)) return 1;
+  FlashInfo info;
+  if (!Connect(lib, info)) return 1;
+  const uint16_t pageSize = info.pageSize();
+  if (data.empty() || data.size() % pageSize != 0) {
+    Fail(std::string(path) + " is " + std::to_string(data.size()) +
+         " bytes, not a whole number of " + std::to_string(pageSize) + "-byte pages");
+    return 1;
+  }
+  const uint64_t count = data.size() / pageSize;
+  if (first + count > kPageNumbers) {
+    Fail("the pages would run past the last page number");
+    return 1;
+  }
+  const uint32_t step = PagesPerCall(pageSize);
+  Progress progress("written", count);
+  for (uint64_t done = 0; done < count; done += step) {
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(step, count - done));
+    const uint32_t page = static_cast<uint32_t>(first + done);
+    if (lib.writePages(page, data.data() + done * pageSize, n) != 1) {
+      Fail("writing " + std::to_string(n) + " pages at page " + std::to_string(page) + " failed; " +
+           std::to_string(done) + " pages before it were written");
+      return 1;
+    }
+    progress.Show(done + n);
+  }
+  return 0;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: omr72-pages [--emulated] info\n"
+               "       omr72-pages [--emulated] read FIRST COUNT FILE\n"
+               "       omr72-pages [--emulated] write FIRST FILE\n"
+               "FIRST is a page number, COUNT a number of pages; FILE holds whole pages.\n"
+               "--emulated works on an emulated recorder instead of the attached one.\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  bool emulated = false;
+  if (!args.empty() && args[0] == "--emulated") {
+    emulated = true;
+    args.erase(args.begin());
+  }
+  if (args.empty()) return Usage();
+  const std::string& command = args[0];
+  uint64_t first = 0;
+  uint64_t count = 0;
+  if (command == "info") {
+    if (args.size() != 1) return Usage();
+  } else if (command == "read") {
+    if (args.size() != 4) return Usage();
+    if (!ParseNumber(args[1].c_str(), kPageNumbers - 1, first) ||
+        !ParseNumber(args[2].c_str(), kPageNumbers, count) || count == 0 ||
+        first + count > kPageNumbers) {
+      Fail("FIRST and COUNT must name pages between 0 and 4294967295, COUNT at least 1");
+      return 2;
+    }
+  } else if (command == "write") {
+    if (args.size() != 3) return Usage();
+    if (!ParseNumber(args[1].c_str(), kPageNumbers - 1, first)) {
+      Fail("FIRST must be a page number between 0 and 4294967295");
+      return 2;
+    }
+  } else {
+    return Usage();
+  }
+
+  Library lib;
+  if (!Load(emulated ? "libomr72-emulated.so" : "libomr72.so", lib)) return 1;
+  if (command == "info") return Info(lib);
+  if (command == "read") return Read(lib, static_cast<uint32_t>(first), count, args[3].c_str());
+  return Write(lib, static_cast<uint32_t>(first), args[2].c_str());
+}
