@@ -37,11 +37,6 @@ class PageAccessTest : public ::testing::Test {
   void SetPageSize(uint16_t pageSize) {
     std::memcpy(link.flashParams.data() + 14, &pageSize, sizeof pageSize);
   }
-  void FailCommand(size_t failing) {
-    host.SetResponder([failing](const LoggedCommand&, size_t index) {
-      return Reply{true, static_cast<uint8_t>(index == failing ? 0x02 : 0x00), {}};
-    });
-  }
   // The commands' pages, counts and lengths; `offset` is checked by the caller.
   void ExpectCommands(const std::vector<Expected>& expected, uint8_t opcode, uint8_t sub,
                       uint8_t dataIn) {
@@ -77,33 +72,25 @@ const SplitCase kSplitCases[] = {
     {65535, 0xFFFFFFFE, 2, {{0xFFFFFFFE, 1, 0, 65535}, {0xFFFFFFFF, 1, 65535, 65535}}},
 };
 
-TEST_F(PageAccessTest, ReadSplitsIntoCommandsOfAtMost64KiB) {
+TEST_F(PageAccessTest, WholePagesSplitIntoCommandsOfAtMost64KiB) {
   for (const SplitCase& c : kSplitCases) {
     SCOPED_TRACE(c.pageSize);
-    host.ClearLog();
     SetPageSize(c.pageSize);
     std::vector<uint8_t> buffer(size_t{c.pageSize} * c.pageCount);
+    for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i % 251);
+    host.ClearLog();
     EXPECT_TRUE(PageAccessReadPages(link, c.startPage, buffer.data(), c.pageCount));
     ExpectCommands(c.commands, 0x28, 0x00, kDataIn);
     for (size_t i = 0; i < host.commands().size(); ++i)
       EXPECT_EQ(host.commands()[i].buffer, buffer.data() + c.commands[i].offset) << i;
-  }
-}
 
-TEST_F(PageAccessTest, WriteSendsEachSliceOfTheBuffer) {
-  for (const SplitCase& c : kSplitCases) {
-    SCOPED_TRACE(c.pageSize);
     host.ClearLog();
-    SetPageSize(c.pageSize);
-    std::vector<uint8_t> buffer(size_t{c.pageSize} * c.pageCount);
-    for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i % 251);
     EXPECT_TRUE(PageAccessWritePages(link, c.startPage, buffer.data(), c.pageCount));
     ExpectCommands(c.commands, 0xC8, 0x01, kDataOut);
     for (size_t i = 0; i < host.commands().size(); ++i) {
-      const auto from = buffer.begin() + static_cast<ptrdiff_t>(c.commands[i].offset);
+      const uint8_t* from = buffer.data() + c.commands[i].offset;
       EXPECT_EQ(host.commands()[i].dataSent,
-                std::vector<uint8_t>(from, from + c.commands[i].length))
-          << i;
+                std::vector<uint8_t>(from, from + c.commands[i].length));
     }
   }
 }
@@ -138,7 +125,7 @@ TEST_F(PageAccessTest, PartsOfPagesAdvanceByStepAndCarryTheirFields) {
 TEST_F(PageAccessTest, FirstFailingCommandEndsTheRequest) {
   SetPageSize(512);
   std::vector<uint8_t> buffer(300 * 512);
-  FailCommand(1);
+  host.FailAt(1);
   EXPECT_FALSE(PageAccessReadPages(link, 1000, buffer.data(), 300));
   EXPECT_EQ(host.commands().size(), 2u);
   host.ClearLog();
