@@ -50,6 +50,9 @@ bool UsbNandWriteSetup(UsbLink& link, uint8_t selector, uint16_t pageSize, uint1
                        uint16_t word2, uint32_t pageCount, uint32_t firstPage, uint16_t word3);
 bool UsbNandEraseBlock(UsbLink& link, uint8_t selector, uint16_t blockNumber);
 // Rewrite NAND block 0 with image bytes 0..15359 from page 1 on, verify, ask the verdict.
+// False before anything is erased when the first whole-block read does not deliver all
+// 135,168 bytes (page 0 is written back from that read); a read-back page of the image that
+// does not come back whole counts as a mismatch.
 bool UsbRewriteNandBootBlock(UsbLink& link, const uint8_t* image);
 
 }  // namespace omr72
