@@ -402,6 +402,8 @@ const std::vector<Scenario>& Scenarios() {
   return scenarios;
 }
 
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
 class Transcript : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(Transcript, MatchesConsoleTraceAndState) {

@@ -204,8 +204,10 @@ std::optional<std::string> CheckSlots(const emu::RecorderConfig& r) {
       return "--foreign-disk " + std::to_string(slot) + ": the recorder is on that drive";
     }
   }
+  // A recorder that starts on the disk never shows its USB face.
+  const bool usbFace = r.route == StartRoute::kUsb || r.route == StartRoute::kBoth;
   for (int slot : r.foreignUsb) {
-    if (slot == r.usbName && r.route != StartRoute::kNone) {
+    if (slot == r.usbName && usbFace) {
       return "--foreign-usb " + std::to_string(slot) + ": the recorder is on that device";
     }
   }
