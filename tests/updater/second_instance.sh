@@ -1,0 +1,41 @@
+#!/bin/bash
+# A second recorder application while the first still runs: the second prints the banner and
+# the two messages, reads one key and ends with exit code 1.
+# Usage: second_instance.sh FIRST SECOND [RUNNER...]
+#   FIRST is started with no recorder attached and keeps waiting for one; SECOND is the program
+#   under test. RUNNER (for example wine) runs both.
+set -u
+first=$1
+second=$2
+shift 2
+runner=("$@")
+
+work=$(mktemp -d)
+trap 'exec 3>&-; kill "$first_pid" 2>/dev/null; wait "$first_pid" 2>/dev/null; rm -rf "$work"' EXIT
+mkfifo "$work/keys"
+if [[ "$(basename "$first")" == omr72-sim* ]]; then first_args=(--route none); else first_args=(); fi
+"${runner[@]}" "$first" "${first_args[@]}" <"$work/keys" >"$work/first.out" 2>/dev/null &
+first_pid=$!
+exec 3>"$work/keys"  # held open: the first instance sees no key and no end of input
+
+for _ in $(seq 1 600); do
+  grep -q "Device is not connected" "$work/first.out" 2>/dev/null && break
+  sleep 0.1
+done
+if ! grep -q "Device is not connected" "$work/first.out"; then
+  echo "the first instance never reached the connection wait:"
+  cat "$work/first.out"
+  exit 1
+fi
+
+printf 'x' | "${runner[@]}" "$second" >"$work/second.out" 2>/dev/null
+code=$?
+expected=$'Orlo Mica R72 Firmware Updater version 1.1\n\nClose all other digital recorder applications and try again.\nPress any key to exit.\n'
+actual=$(tr -d '\r' <"$work/second.out"; printf '.')
+actual=${actual%.}
+if [ "$code" -ne 1 ] || [ "$actual" != "$expected" ]; then
+  echo "exit code $code, output:"
+  cat -A "$work/second.out"
+  exit 1
+fi
+echo "second instance: exit code 1 and the expected output"
