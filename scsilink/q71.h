@@ -9,16 +9,23 @@
  *                            size that Q71_ReadPages and Q71_WritePages work in.
  *   3. Q71_ReadPages, Q71_WritePages, Q71_ReadPartsOfPages, as often as needed.
  *
- * Every function returns 1 on success and 0 on failure; nothing is printed or retried. Counts
- * and sizes are 16-bit: only the low 16 bits of those arguments are used. A request is split
- * into commands of at most 64 KiB; the first failing command ends it with 0, and the commands
- * before it have taken effect (pages read are in the buffer, pages written are on the
- * recorder). A count of 0 returns 1 without sending anything. Without a successful
- * Q71_GetFlashParams the whole-page functions return 0 and send nothing, as does
- * Q71_ReadPartsOfPages with a part size of 0, a null buffer, or a request that would run past
- * page number 0xFFFFFFFF.
+ * Every function returns 1 on success and 0 on failure; nothing is printed or retried. Counts,
+ * sizes, offsets and steps are 16-bit: only the low 16 bits of those arguments are used. A
+ * request is split into commands of at most 64 KiB; the first failing command ends it with 0,
+ * and the commands before it have taken effect (pages read are in the buffer, pages written
+ * are on the recorder).
+ *
+ * A count of 0 returns 1 without sending anything. These return 0 without sending anything:
+ * Q71_ReadPages and Q71_WritePages before a successful Q71_GetFlashParams (page size 0);
+ * Q71_ReadPartsOfPages with a part size of 0; any call with a null buffer; and a request whose
+ * pages would run past page number 0xFFFFFFFF.
  *
  * The functions keep one shared link and are not reentrant: calls must not overlap.
+ *
+ * Windows: a program may load OMR72_FW_Updater.exe with LoadLibraryA and look the functions up
+ * with GetProcAddress, by name or by ordinal. Where the executable cannot run as a module (its
+ * loader mapped it away from its preferred address without relocating it) every function
+ * returns 0 and does nothing.
  */
 #ifndef OMR72_Q71_H
 #define OMR72_Q71_H

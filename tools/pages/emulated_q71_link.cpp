@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "emulator/emulated_host.h"
 #include "scsilink/exports/q71_link.h"
@@ -30,10 +31,10 @@ void AppendLine(const std::string& path, const std::string& line) {
   if (file) std::fprintf(file.get(), "%s\n", line.c_str());
 }
 
-emu::EmulatedHost* MakeHost() {
+std::unique_ptr<emu::EmulatedHost> MakeHost() {
   emu::RecorderConfig config;
   config.failCommands = ParseCommandNumbers(std::getenv("OMR72_EMULATED_FAIL"));
-  auto* host = new emu::EmulatedHost(config, emu::KnownImages{});
+  auto host = std::make_unique<emu::EmulatedHost>(config, emu::KnownImages{});
   if (const char* trace = std::getenv("OMR72_EMULATED_TRACE")) {
     host->SetTraceSink(
         [path = std::string(trace)](const std::string& line) { AppendLine(path, line); });
@@ -43,11 +44,14 @@ emu::EmulatedHost* MakeHost() {
 
 }  // namespace
 
-// Lives until the process ends, like the native link.
+// Created on first use; released when the library is unloaded.
 ScsiLink& Q71Link() {
-  static ScsiLink* link = nullptr;
-  if (link == nullptr) link = new ScsiLink(MakeHost()->scsi());
-  return *link;
+  struct Owned {
+    std::unique_ptr<emu::EmulatedHost> host = MakeHost();
+    ScsiLink link{host->scsi()};
+  };
+  static Owned owned;
+  return owned.link;
 }
 
 }  // namespace omr72

@@ -1,7 +1,7 @@
 // omr72-pages: reads and writes the recorder's flash pages through the page-access library.
 // Linux only. It knows the library through scsilink/q71.h alone and loads it at run time:
-// libomr72.so for a real recorder, or libomr72-emulated.so with --emulated. Both are found
-// the usual dlopen way (the program's run path, then LD_LIBRARY_PATH and the system's).
+// libomr72.so for a real recorder, or libomr72-emulated.so with --emulated, from the folder
+// the program itself is in, else wherever dlopen finds it (LD_LIBRARY_PATH, the system's).
 //
 //   omr72-pages [--emulated] info
 //   omr72-pages [--emulated] read FIRST COUNT FILE
@@ -56,8 +56,18 @@ bool Resolve(void* handle, const char* name, Fn& fn) {
   return fn != nullptr;
 }
 
+std::string OwnFolder() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "";
+  const std::string self(path, static_cast<size_t>(n));
+  return self.substr(0, self.rfind('/') + 1);
+}
+
 bool Load(const char* name, Library& lib) {
-  lib.handle.reset(dlopen(name, RTLD_NOW | RTLD_LOCAL));
+  const std::string beside = OwnFolder() + name;
+  lib.handle.reset(dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL));
+  if (!lib.handle) lib.handle.reset(dlopen(name, RTLD_NOW | RTLD_LOCAL));
   if (!lib.handle) {
     Fail(std::string("cannot load ") + name + ": " + dlerror());
     return false;
