@@ -1,0 +1,150 @@
+// Linux: LinuxSgPassThrough, one CDB per SG_IO ioctl on a USB disk's sg device.
+#include "platform/linux/pass_through.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "platform/native.h"
+
+namespace omr72 {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool BoundToUsbStorage(const fs::path& device) {
+  std::error_code ec;
+  fs::path driver = fs::read_symlink(device / "driver", ec);
+  if (ec) return false;
+  std::string name = driver.filename().string();
+  return name == "usb-storage" || name == "uas";
+}
+
+bool SitsOnUsbStorage(const fs::path& sysfsRoot, const fs::path& sgEntry) {
+  std::error_code ec;
+  fs::path root = fs::canonical(sysfsRoot, ec);
+  if (ec) return false;
+  fs::path device = fs::canonical(sgEntry / "device", ec);
+  if (ec) return false;
+  for (fs::path p = device; p != root && p != p.parent_path(); p = p.parent_path()) {
+    if (BoundToUsbStorage(p)) return true;
+  }
+  return false;
+}
+
+std::optional<unsigned> SgNumber(std::string_view name) {
+  if (name.size() < 3 || name.size() > 8 || !name.starts_with("sg")) return std::nullopt;
+  unsigned k = 0;
+  for (char c : name.substr(2)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    k = k * 10 + static_cast<unsigned>(c - '0');
+  }
+  return k;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class LinuxSgDrive : public ScsiDrive {
+ public:
+  explicit LinuxSgDrive(int fd) : fd_(fd) {}
+
+  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+    unsigned char sense[kSgSenseBufferSize] = {};
+    std::optional<sg_io_hdr> header = BuildSgIoHeader(request, sense);
+    if (!header) return false;
+    int rc = ioctl(fd_.get(), SG_IO, &*header);
+    if (rc == 0) scsiStatus = header->status;
+    return SgIoCompleted(rc, *header);
+  }
+
+ private:
+  Fd fd_;
+};
+
+}  // namespace
+
+std::optional<unsigned> DriveIndex(const char* deviceName) {
+  constexpr std::string_view kPrefix = R"(\\.\PHYSICALDRIVE)";
+  if (deviceName == nullptr) return std::nullopt;
+  std::string_view name(deviceName);
+  if (name.size() != kPrefix.size() + 1 || !name.starts_with(kPrefix)) return std::nullopt;
+  char digit = name.back();
+  if (digit < '0' || digit > '9') return std::nullopt;
+  return static_cast<unsigned>(digit - '0');
+}
+
+std::vector<unsigned> UsbScsiGenericDevices(const fs::path& sysfsRoot) {
+  std::vector<unsigned> found;
+  std::error_code ec;
+  fs::directory_iterator it(sysfsRoot / "class" / "scsi_generic", ec);
+  if (ec) return found;
+  for (const fs::directory_entry& entry : it) {
+    std::optional<unsigned> k = SgNumber(entry.path().filename().string());
+    if (k && SitsOnUsbStorage(sysfsRoot, entry.path())) found.push_back(*k);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::optional<sg_io_hdr> BuildSgIoHeader(const ScsiRequest& request, unsigned char* sense) {
+  if (request.dataIn > kDataIn) return std::nullopt;
+  if (request.length != 0 && request.buffer == nullptr) return std::nullopt;
+  sg_io_hdr h{};
+  h.interface_id = 'S';
+  h.cmd_len = static_cast<unsigned char>(request.cdb.size());
+  // SG_IO only reads the command bytes.
+  h.cmdp = const_cast<unsigned char*>(request.cdb.data());
+  h.mx_sb_len = kSgSenseRequested;
+  h.sbp = sense;
+  if (request.length == 0) {
+    h.dxfer_direction = SG_DXFER_NONE;
+  } else {
+    h.dxfer_direction = request.dataIn == kDataIn ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+    h.dxfer_len = request.length;
+    h.dxferp = request.buffer;
+  }
+  h.timeout = request.timeoutSeconds > UINT_MAX / 1000 ? UINT_MAX : request.timeoutSeconds * 1000;
+  return h;
+}
+
+bool SgIoCompleted(int ioctlResult, const sg_io_hdr& header) {
+  return ioctlResult == 0 && (header.info & SG_INFO_OK_MASK) == SG_INFO_OK;
+}
+
+LinuxSgPassThrough::LinuxSgPassThrough(fs::path sysfsRoot, fs::path deviceDir)
+    : sysfsRoot_(std::move(sysfsRoot)), deviceDir_(std::move(deviceDir)) {}
+
+std::unique_ptr<ScsiDrive> LinuxSgPassThrough::Open(const char* deviceName) {
+  std::optional<unsigned> index = DriveIndex(deviceName);
+  if (!index) return nullptr;
+  std::vector<unsigned> drives = UsbScsiGenericDevices(sysfsRoot_);
+  if (*index >= drives.size()) return nullptr;
+  std::string path = (deviceDir_ / ("sg" + std::to_string(drives[*index]))).string();
+  int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_unique<LinuxSgDrive>(fd);
+}
+
+std::unique_ptr<ScsiPassThrough> NativePlatform::MakePassThrough() {
+  return std::make_unique<LinuxSgPassThrough>();
+}
+
+}  // namespace omr72

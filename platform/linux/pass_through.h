@@ -1,0 +1,46 @@
+// Linux: SCSI pass-through to USB disks through the sg driver's SG_IO.
+//
+// "\\.\PHYSICALDRIVEN" names the N-th /dev/sgK (K in numeric order) whose device hangs below a
+// USB mass-storage interface, so that no command of ours ever reaches an internal disk.
+#pragma once
+
+#include <scsi/sg.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/scsi_pass_through.h"
+
+namespace omr72 {
+
+constexpr size_t kSgSenseBufferSize = 32;
+constexpr unsigned char kSgSenseRequested = 24;
+
+// The digit N of "\\.\PHYSICALDRIVEN"; nothing for any other name.
+std::optional<unsigned> DriveIndex(const char* deviceName);
+
+// The numbers K of the sgK devices under `sysfsRoot` that sit on a device bound to
+// usb-storage or uas, in ascending numeric order.
+std::vector<unsigned> UsbScsiGenericDevices(const std::filesystem::path& sysfsRoot);
+
+// The SG_IO header for one request; `sense` must hold kSgSenseBufferSize bytes. Nothing when
+// the request cannot be expressed (a direction other than in or out, data without a buffer).
+std::optional<sg_io_hdr> BuildSgIoHeader(const ScsiRequest& request, unsigned char* sense);
+
+// Whether the OS completed the request: the ioctl returned 0 and the info word says OK.
+bool SgIoCompleted(int ioctlResult, const sg_io_hdr& header);
+
+class LinuxSgPassThrough : public ScsiPassThrough {
+ public:
+  explicit LinuxSgPassThrough(std::filesystem::path sysfsRoot = "/sys",
+                              std::filesystem::path deviceDir = "/dev");
+  std::unique_ptr<ScsiDrive> Open(const char* deviceName) override;
+
+ private:
+  std::filesystem::path sysfsRoot_;
+  std::filesystem::path deviceDir_;
+};
+
+}  // namespace omr72

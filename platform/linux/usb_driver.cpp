@@ -1,0 +1,252 @@
+// Linux: LinuxUsbDriver, the USB driver requests over libusb-1.0.
+//
+// Interface 0 is claimed on the first vendor or bulk request, not at open. The presence test
+// opens every vendor-specific device many times a second and only reads its descriptor;
+// claiming there would detach the kernel driver of unrelated devices (USB serial adapters are
+// vendor-specific too) on every pass. The claim is released when the device object goes.
+//
+// Time-outs: the Windows driver waits without limit, which would leave the program hanging on
+// a wedged device. 5 s for a control request and 10 s for a bulk transfer are far beyond what
+// the recorder needs for a flash page, so they only ever end a transfer that would not end.
+#include "platform/linux/usb_driver.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string_view>
+
+#include "platform/native.h"
+
+namespace omr72 {
+namespace {
+
+constexpr unsigned kControlTimeoutMs = 5000;
+constexpr unsigned kBulkTimeoutMs = 10000;
+constexpr uint8_t kVendorSpecificClass = 0xFF;
+constexpr int kClaimedInterface = 0;
+constexpr int kMaxPortDepth = 7;  // the USB limit on hub tiers
+
+struct ConfigFree {
+  void operator()(libusb_config_descriptor* c) const { libusb_free_config_descriptor(c); }
+};
+using ConfigDescriptor = std::unique_ptr<libusb_config_descriptor, ConfigFree>;
+
+ConfigDescriptor FirstConfig(libusb_device* device) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_config_descriptor(device, 0, &config) != 0) return nullptr;
+  return ConfigDescriptor(config);
+}
+
+ConfigDescriptor CurrentConfig(libusb_device* device) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(device, &config) == 0) return ConfigDescriptor(config);
+  return FirstConfig(device);
+}
+
+const libusb_interface_descriptor* FirstInterface(const libusb_config_descriptor& config) {
+  if (config.bNumInterfaces == 0 || config.interface == nullptr) return nullptr;
+  const libusb_interface& interface = config.interface[0];
+  if (interface.num_altsetting < 1 || interface.altsetting == nullptr) return nullptr;
+  return &interface.altsetting[0];
+}
+
+UsbCandidate Describe(libusb_device* device) {
+  UsbCandidate candidate;
+  candidate.location.bus = libusb_get_bus_number(device);
+  uint8_t ports[kMaxPortDepth];
+  int depth = libusb_get_port_numbers(device, ports, kMaxPortDepth);
+  if (depth > 0) candidate.location.ports.assign(ports, ports + depth);
+  ConfigDescriptor config = FirstConfig(device);
+  const libusb_interface_descriptor* first = config ? FirstInterface(*config) : nullptr;
+  candidate.vendorSpecific = first != nullptr && first->bInterfaceClass == kVendorSpecificClass;
+  return candidate;
+}
+
+class DeviceList {
+ public:
+  explicit DeviceList(libusb_context* context) {
+    ssize_t n = libusb_get_device_list(context, &devices_);
+    size_ = n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  ~DeviceList() {
+    if (devices_ != nullptr) libusb_free_device_list(devices_, 1);
+  }
+  DeviceList(const DeviceList&) = delete;
+  DeviceList& operator=(const DeviceList&) = delete;
+
+  size_t size() const { return size_; }
+  libusb_device* operator[](size_t i) const { return devices_[i]; }
+
+ private:
+  libusb_device** devices_ = nullptr;
+  size_t size_ = 0;
+};
+
+class LinuxUsbDevice : public UsbDevice {
+ public:
+  explicit LinuxUsbDevice(libusb_device_handle* handle) : handle_(handle) {}
+  ~LinuxUsbDevice() override {
+    if (claimed_) libusb_release_interface(handle_, kClaimedInterface);
+    libusb_close(handle_);
+  }
+  LinuxUsbDevice(const LinuxUsbDevice&) = delete;
+  LinuxUsbDevice& operator=(const LinuxUsbDevice&) = delete;
+
+  bool GetDeviceDescriptor(uint8_t* descriptor) override {
+    libusb_device_descriptor d{};
+    if (libusb_get_device_descriptor(libusb_get_device(handle_), &d) != 0) return false;
+    auto bytes = SerializeDeviceDescriptor(d);
+    std::memcpy(descriptor, bytes.data(), bytes.size());
+    return true;
+  }
+
+  bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
+                            uint32_t length) override {
+    std::optional<ControlSetup> setup = DecodeVendorRequest(block, length);
+    if (!setup || (length != 0 && data == nullptr) || !Claim()) return false;
+    int rc = libusb_control_transfer(handle_, setup->requestType, setup->request, setup->value,
+                                     setup->index, length != 0 ? data : nullptr, setup->length,
+                                     kControlTimeoutMs);
+    return rc >= 0;
+  }
+
+  bool BulkRead(const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
+                uint32_t& moved) override {
+    return Bulk(pipe, true, data, length, moved);
+  }
+
+  bool BulkWrite(const BulkPipeBlock& pipe, const uint8_t* data, uint32_t length,
+                 uint32_t& moved) override {
+    // libusb only reads from the buffer of an OUT transfer.
+    return Bulk(pipe, false, const_cast<uint8_t*>(data), length, moved);
+  }
+
+ private:
+  bool Claim() {
+    if (claimed_) return true;
+    libusb_set_auto_detach_kernel_driver(handle_, 1);
+    claimed_ = libusb_claim_interface(handle_, kClaimedInterface) == 0;
+    return claimed_;
+  }
+
+  std::vector<UsbEndpoint> Endpoints() {
+    std::vector<UsbEndpoint> endpoints;
+    ConfigDescriptor config = CurrentConfig(libusb_get_device(handle_));
+    const libusb_interface_descriptor* first = config ? FirstInterface(*config) : nullptr;
+    if (first == nullptr) return endpoints;
+    for (uint8_t i = 0; i < first->bNumEndpoints; ++i) {
+      const libusb_endpoint_descriptor& e = first->endpoint[i];
+      endpoints.push_back({e.bEndpointAddress, e.bmAttributes});
+    }
+    return endpoints;
+  }
+
+  bool Bulk(const BulkPipeBlock& pipe, bool in, uint8_t* data, uint32_t length, uint32_t& moved) {
+    moved = 0;
+    if (length > INT_MAX || (length != 0 && data == nullptr)) return false;
+    std::optional<UsbEndpoint> endpoint = PipeEndpoint(Endpoints(), pipe, in);
+    if (!endpoint || !Claim()) return false;
+    bool interrupt =
+        (endpoint->attributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_INTERRUPT;
+    auto transfer = interrupt ? libusb_interrupt_transfer : libusb_bulk_transfer;
+    int transferred = 0;
+    int rc = transfer(handle_, endpoint->address, data, static_cast<int>(length), &transferred,
+                      kBulkTimeoutMs);
+    moved = transferred > 0 ? static_cast<uint32_t>(transferred) : 0;
+    return rc == 0;
+  }
+
+  libusb_device_handle* handle_;
+  bool claimed_ = false;
+};
+
+}  // namespace
+
+std::optional<unsigned> UsbDeviceIndex(const char* path) {
+  constexpr std::string_view kPrefix = R"(\\.\ezusb-)";
+  if (path == nullptr) return std::nullopt;
+  std::string_view p(path);
+  if (p.size() != kPrefix.size() + 1 || !p.starts_with(kPrefix)) return std::nullopt;
+  char digit = p.back();
+  if (digit < '0' || digit > '9') return std::nullopt;
+  return static_cast<unsigned>(digit - '0');
+}
+
+std::vector<size_t> OrderVendorDevices(const std::vector<UsbCandidate>& candidates) {
+  std::vector<size_t> order;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (candidates[i].vendorSpecific) order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return candidates[a].location < candidates[b].location;
+  });
+  return order;
+}
+
+std::optional<ControlSetup> DecodeVendorRequest(const VendorRequestBlock& block, uint32_t length) {
+  const uint8_t direction = block[0], type = block[1], recipient = block[2];
+  // Only class (1) and vendor (2) requests pass this driver call; recipients are device,
+  // interface, endpoint or other.
+  if (direction > 1 || type < 1 || type > 2 || recipient > 3 || length > 0xFFFF) {
+    return std::nullopt;
+  }
+  ControlSetup setup;
+  setup.requestType = static_cast<uint8_t>(direction << 7 | type << 5 | recipient);
+  setup.request = block[4];
+  setup.value = static_cast<uint16_t>(block[6] | block[7] << 8);
+  setup.index = static_cast<uint16_t>(block[8] | block[9] << 8);
+  setup.length = static_cast<uint16_t>(length);
+  return setup;
+}
+
+std::optional<UsbEndpoint> PipeEndpoint(const std::vector<UsbEndpoint>& endpoints,
+                                        const BulkPipeBlock& pipe, bool in) {
+  uint32_t index = static_cast<uint32_t>(pipe[0]) | static_cast<uint32_t>(pipe[1]) << 8 |
+                   static_cast<uint32_t>(pipe[2]) << 16 | static_cast<uint32_t>(pipe[3]) << 24;
+  if (index >= endpoints.size()) return std::nullopt;
+  const UsbEndpoint& e = endpoints[index];
+  bool isIn = (e.address & LIBUSB_ENDPOINT_IN) != 0;
+  uint8_t type = e.attributes & LIBUSB_TRANSFER_TYPE_MASK;
+  bool streams = type == LIBUSB_TRANSFER_TYPE_BULK || type == LIBUSB_TRANSFER_TYPE_INTERRUPT;
+  if (isIn != in || !streams) return std::nullopt;
+  return e;
+}
+
+std::array<uint8_t, kDeviceDescriptorSize> SerializeDeviceDescriptor(
+    const libusb_device_descriptor& d) {
+  auto lo = [](uint16_t v) { return static_cast<uint8_t>(v); };
+  auto hi = [](uint16_t v) { return static_cast<uint8_t>(v >> 8); };
+  return {d.bLength,       d.bDescriptorType,   lo(d.bcdUSB),      hi(d.bcdUSB),
+          d.bDeviceClass,  d.bDeviceSubClass,   d.bDeviceProtocol, d.bMaxPacketSize0,
+          lo(d.idVendor),  hi(d.idVendor),      lo(d.idProduct),   hi(d.idProduct),
+          lo(d.bcdDevice), hi(d.bcdDevice),     d.iManufacturer,   d.iProduct,
+          d.iSerialNumber, d.bNumConfigurations};
+}
+
+LinuxUsbDriver::LinuxUsbDriver() {
+  if (libusb_init(&context_) != 0) context_ = nullptr;
+}
+
+LinuxUsbDriver::~LinuxUsbDriver() {
+  if (context_ != nullptr) libusb_exit(context_);
+}
+
+std::unique_ptr<UsbDevice> LinuxUsbDriver::Open(const char* path) {
+  std::optional<unsigned> index = UsbDeviceIndex(path);
+  if (!index || context_ == nullptr) return nullptr;
+  DeviceList list(context_);
+  std::vector<UsbCandidate> candidates;
+  candidates.reserve(list.size());
+  for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
+  std::vector<size_t> order = OrderVendorDevices(candidates);
+  if (*index >= order.size()) return nullptr;
+  libusb_device_handle* handle = nullptr;
+  if (libusb_open(list[order[*index]], &handle) != 0) return nullptr;
+  return std::make_unique<LinuxUsbDevice>(handle);
+}
+
+std::unique_ptr<UsbDriver> NativePlatform::MakeUsbDriver() {
+  return std::make_unique<LinuxUsbDriver>();
+}
+
+}  // namespace omr72

@@ -1,0 +1,77 @@
+// Windows: Win32Console. With a console attached, keys come from _kbhit and _getch; with
+// standard input redirected (scripted runs), every byte read from it is a key, and at its end
+// no key is waiting and every read returns kEndOfInput at once.
+#include "platform/win32/console.h"
+
+#include <conio.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "platform/native.h"
+
+namespace omr72 {
+namespace {
+
+// _getch announces cursor keys with 0xE0 instead of 0; the key code follows either way.
+constexpr int kExtendedKeyPrefix = 0xE0;
+
+}  // namespace
+
+Win32Console::Win32Console(HANDLE input) : input_(input), console_(false) {
+  DWORD mode = 0;
+  console_ = input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
+}
+
+bool Win32Console::ReadByte(uint8_t& byte) {
+  if (lookahead_) {
+    byte = *lookahead_;
+    lookahead_.reset();
+    return true;
+  }
+  if (endOfInput_) return false;
+  DWORD read = 0;
+  if (!ReadFile(input_, &byte, 1, &read, nullptr) || read != 1) {
+    endOfInput_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool Win32Console::KeyWaiting() {
+  if (console_) return _kbhit() != 0;
+  if (lookahead_) return true;
+  if (endOfInput_) return false;
+  if (GetFileType(input_) == FILE_TYPE_PIPE) {
+    DWORD available = 0;
+    if (PeekNamedPipe(input_, nullptr, 0, nullptr, &available, nullptr)) return available > 0;
+    // The writer has gone and nothing is left to read.
+    if (GetLastError() == ERROR_BROKEN_PIPE) endOfInput_ = true;
+    return false;
+  }
+  // A file (or device) never blocks: read ahead to tell a byte from its end.
+  uint8_t byte = 0;
+  if (!ReadByte(byte)) return false;
+  lookahead_ = byte;
+  return true;
+}
+
+int Win32Console::ReadRawKey() {
+  if (console_) {
+    int key = _getch();
+    return key == kExtendedKeyPrefix ? 0 : key;
+  }
+  uint8_t byte = 0;
+  return ReadByte(byte) ? byte : kEndOfInput;
+}
+
+void Win32Console::Write(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::unique_ptr<Console> NativePlatform::MakeConsole() {
+  return std::make_unique<Win32Console>();
+}
+
+}  // namespace omr72

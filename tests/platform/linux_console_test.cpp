@@ -1,0 +1,172 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/linux/console.h"
+
+namespace omr72 {
+namespace {
+
+class Pipe {
+ public:
+  Pipe() { EXPECT_EQ(pipe(fds_), 0); }
+  ~Pipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  int read() const { return fds_[0]; }
+  int write() const { return fds_[1]; }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(::write(fds_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  void CloseRead() { Close(fds_[0]); }
+  void CloseWrite() { Close(fds_[1]); }
+
+ private:
+  static void Close(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  int fds_[2] = {-1, -1};
+};
+
+TEST(LinuxConsoleScripted, EveryByteIsAKeyAndTheEndComesAtOnce) {
+  Pipe in;
+  in.Send(std::string("y\x00\x3b\xe0\x48L\x1b[A", 9));
+  in.CloseWrite();
+  LinuxConsole console(in.read(), STDOUT_FILENO);
+  const int expected[] = {'y', 0, 0x3B, 0xE0, 0x48, 'L', 0x1B, '[', 'A'};
+  for (int key : expected) {
+    EXPECT_TRUE(console.KeyWaiting());
+    EXPECT_EQ(console.ReadRawKey(), key);
+  }
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FALSE(console.KeyWaiting());
+    EXPECT_EQ(console.ReadRawKey(), kEndOfInput);
+  }
+}
+
+TEST(LinuxConsoleScripted, KeyWaitingDoesNotBlockOrLoseKeys) {
+  Pipe in;
+  LinuxConsole console(in.read(), STDOUT_FILENO);
+  EXPECT_FALSE(console.KeyWaiting());  // writer still open, nothing sent
+  in.Send("q");
+  EXPECT_TRUE(console.KeyWaiting());
+  EXPECT_TRUE(console.KeyWaiting());
+  EXPECT_EQ(console.ReadRawKey(), 'q');
+  EXPECT_FALSE(console.KeyWaiting());
+  in.CloseWrite();
+  EXPECT_FALSE(console.KeyWaiting());
+  EXPECT_EQ(console.ReadRawKey(), kEndOfInput);
+}
+
+TEST(LinuxConsoleScripted, WriteSendsTheWholeText) {
+  Pipe out;
+  LinuxConsole console(STDIN_FILENO, out.write());
+  console.Write("Device is connected.\n");
+  console.Write("");
+  console.Write("Replacing firmware...");
+  out.CloseWrite();
+  std::string text;
+  char buffer[64];
+  ssize_t n;
+  while ((n = read(out.read(), buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  EXPECT_EQ(text, "Device is connected.\nReplacing firmware...");
+}
+
+// A pseudo-terminal stands in for the user's terminal.
+class Terminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(grantpt(master_), 0);
+    ASSERT_EQ(unlockpt(master_), 0);
+    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave_, 0);
+    ASSERT_EQ(tcgetattr(slave_, &cooked_), 0);
+    ASSERT_TRUE(cooked_.c_lflag & ECHO);
+    ASSERT_TRUE(cooked_.c_lflag & ICANON);
+  }
+  void TearDown() override {
+    close(slave_);
+    close(master_);
+  }
+  void Type(const std::string& bytes) {
+    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  tcflag_t LocalFlags() {
+    termios t{};
+    EXPECT_EQ(tcgetattr(slave_, &t), 0);
+    return t.c_lflag & (ECHO | ICANON | ISIG);
+  }
+
+  int master_ = -1, slave_ = -1;
+  termios cooked_{};
+};
+
+TEST_F(Terminal, RawWhileKeysAreReadAndRestoredAfterwards) {
+  const tcflag_t cooked = cooked_.c_lflag & (ECHO | ICANON | ISIG);
+  {
+    LinuxConsole console(slave_, slave_);
+    console.Write("banner\n");
+    EXPECT_EQ(LocalFlags(), cooked) << "untouched until a key is asked for";
+    EXPECT_FALSE(console.KeyWaiting());
+    EXPECT_EQ(LocalFlags(), static_cast<tcflag_t>(ISIG)) << "unechoed, unbuffered, Ctrl-C kept";
+    Type(
+        "\x1b[A"
+        "y"
+        "\x1b[21~"
+        "\r");
+    const int expected[] = {0, 0x48, 'y', 0, 0x44, '\r'};
+    for (int key : expected) {
+      EXPECT_TRUE(console.KeyWaiting());
+      EXPECT_EQ(console.ReadRawKey(), key);
+    }
+    EXPECT_FALSE(console.KeyWaiting());
+    Type("\x1b");
+    EXPECT_EQ(console.ReadRawKey(), 27);
+  }
+  EXPECT_EQ(LocalFlags(), cooked);
+}
+
+// Runs `body` in a child process that puts the terminal in raw mode first; returns its
+// wait status.
+template <typename Body>
+int InChild(int slave, Body body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    auto* console = new LinuxConsole(slave, slave);  // never destroyed: exit must restore
+    console->KeyWaiting();
+    body();
+    _exit(99);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return status;
+}
+
+TEST_F(Terminal, RestoredWhenTheProgramExits) {
+  int status = InChild(slave_, [] { std::exit(0); });
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(LocalFlags(), cooked_.c_lflag & (ECHO | ICANON | ISIG));
+}
+
+TEST_F(Terminal, RestoredOnSignalsThatThenEndTheProgram) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    int status = InChild(slave_, [signal] { raise(signal); });
+    ASSERT_TRUE(WIFSIGNALED(status)) << signal;
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_EQ(LocalFlags(), cooked_.c_lflag & (ECHO | ICANON | ISIG)) << signal;
+  }
+}
+
+}  // namespace
+}  // namespace omr72
