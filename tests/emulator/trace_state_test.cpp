@@ -1,0 +1,166 @@
+// The trace format, the faults keyed to trace numbers, foreign devices and the state JSON.
+#include <algorithm>
+#include <cstring>
+
+#include "emulator/state_json.h"
+#include "tests/emulator/emulator_fixture.h"
+
+namespace omr72::emu {
+namespace {
+
+using TraceAndState = EmulatorTest;
+
+TEST_F(TraceAndState, OneLinePerRequestInTheExactFormat) {
+  RecorderConfig config;
+  config.route = StartRoute::kBoth;
+  Start(config);
+  std::vector<std::string> sunk;
+  host().SetTraceSink([&](const std::string& line) { sunk.push_back(line); });
+  ASSERT_TRUE(scsi().IsConnected());  // presence tests leave no line
+  uint8_t block[64];
+  ASSERT_TRUE(ScsiReadMemory(scsi(), 0x29F9, block));
+  EXPECT_EQ(UsbGetBootLoaderVersion(usb()), 0x0100);
+  ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 8, 0, 0));
+  std::vector<uint8_t> pages(8 * kNandPageBytes);
+  usb().BulkRead(pages.data(), 16384 + 100);
+  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionOut, kUsbWritePipe, 2112, pages.data(), nullptr));
+
+  const std::vector<std::string> expected = {
+      "scsi drive=1 cdb=C80A29F9000000000000000000000000 dir=in len=64 -> ok",
+      "usb dev=ezusb-0 vendor dir=in req=0x24 value=0x0000 index=0x0000 len=2 -> ok",
+      "usb dev=ezusb-0 vendor dir=out req=0xE0 value=0x0000 index=0x0000 len=19 -> ok",
+      "usb dev=ezusb-0 bulk read pipe=2 len=16384 moved=16384 -> ok",
+      "usb dev=ezusb-0 bulk read pipe=2 len=100 moved=100 -> ok",
+      "usb dev=ezusb-0 bulk write pipe=1 len=2112 moved=0 -> fail",
+  };
+  EXPECT_EQ(host().trace(), expected);
+  EXPECT_EQ(sunk, expected);
+}
+
+TEST_F(TraceAndState, FailedCommandsTakeNoEffectAndShortOnesMoveHalf) {
+  RecorderConfig config;
+  config.route = StartRoute::kBoth;
+  config.failCommands = {2, 4};
+  config.shortCommands = {3, 5, 6};
+  Start(config);
+  ASSERT_TRUE(scsi().IsConnected());
+  const uint8_t before = recorder().mcuFlash()[0x200];
+  uint8_t block[64];
+  ASSERT_TRUE(ScsiReadMemory(scsi(), 0, block));    // 1
+  EXPECT_FALSE(ScsiEraseFlashPage(scsi(), 0x200));  // 2: fails
+  EXPECT_EQ(recorder().mcuFlash()[0x200], before);
+  std::fill_n(block, 64, 0xAA);
+  EXPECT_TRUE(ScsiReadMemory(scsi(), 0x29F9, block));  // 3: short, still good
+  EXPECT_EQ(block[0], 0x05);
+  EXPECT_EQ(block[31], recorder().mcuFlash()[0x29F9 + 31]);
+  EXPECT_EQ(block[32], 0xAA);
+  uint8_t zeros[64] = {};
+  EXPECT_FALSE(UsbWriteFlashChunk(usb(), 0x0400, zeros));  // 4: fails
+  EXPECT_NE(recorder().mcuFlash()[0x0400], 0);
+  EXPECT_TRUE(UsbWriteFlashChunk(usb(), 0x0400, zeros));  // 5: half arrives
+  EXPECT_EQ(recorder().mcuFlash()[0x041F], 0);
+  EXPECT_NE(recorder().mcuFlash()[0x0420], 0);
+  uint8_t serial[21];
+  std::fill_n(serial, 21, 0xAA);
+  EXPECT_TRUE(UsbReadSerialNumber(usb(), serial));  // 6: 10 of 21 bytes
+  EXPECT_EQ(std::memcmp(serial, "ABCDE12345", 10), 0);
+  EXPECT_EQ(serial[10], 0xAA);
+
+  const std::vector<std::string>& lines = host().trace();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[1], "scsi drive=1 cdb=C8090200000000000000000000000000 dir=in len=0 -> fail");
+  EXPECT_EQ(lines[2].substr(lines[2].size() - 5), "-> ok");
+  EXPECT_EQ(lines[3].substr(lines[3].size() - 7), "-> fail");
+}
+
+TEST_F(TraceAndState, ForeignDevicesSeeOnlyWhatIsSentToThem) {
+  RecorderConfig config;
+  config.route = StartRoute::kBoth;
+  config.drive = 3;
+  config.usbName = 2;
+  config.foreignDisks = {0, 5, 8};
+  config.foreignUsb = {0, 1};
+  Start(config);
+  uint8_t block[64];
+  EXPECT_FALSE(ScsiReadMemory(scsi(), 0, block));  // nothing identified yet: goes nowhere
+  ASSERT_TRUE(scsi().IsConnected());
+  ASSERT_TRUE(ScsiReadMemory(scsi(), 0, block));
+  ASSERT_TRUE(ScsiRestart(scsi()));
+  // Failed scans leave the link at drive 8, a foreign disk: the next command must not go there.
+  for (int poll = 1; poll <= kRestartPolls; ++poll) EXPECT_FALSE(scsi().IsConnected());
+  EXPECT_FALSE(ScsiReadMemory(scsi(), 0, block));
+  EXPECT_EQ(UsbGetFirmwareVersion(usb()), 0);
+
+  const std::vector<ForeignDiskEntry>* disk0 = host().ForeignDiskLog(0);
+  ASSERT_NE(disk0, nullptr);
+  EXPECT_FALSE(disk0->empty());
+  for (const ForeignDiskEntry& entry : *disk0) EXPECT_EQ(entry.cdb[0], 0x12);
+  for (int drive : {5, 8}) {
+    for (const ForeignDiskEntry& entry : *host().ForeignDiskLog(drive)) {
+      EXPECT_EQ(entry.cdb[0], 0x12);
+    }
+  }
+  for (int slot : {0, 1}) {
+    const std::vector<ForeignUsbEntry>* log = host().ForeignUsbLog(slot);
+    ASSERT_NE(log, nullptr);
+    EXPECT_FALSE(log->empty());
+    for (const ForeignUsbEntry& entry : *log) EXPECT_EQ(entry.kind, ForeignUsbRequest::kDescriptor);
+  }
+  EXPECT_EQ(host().ForeignDiskLog(4), nullptr);
+  EXPECT_EQ(host().ForeignUsbLog(2), nullptr);
+
+  // Sent to it on purpose, a foreign disk logs it, rejects the vendor command, reads zeros.
+  std::unique_ptr<ScsiDrive> foreign = host().scsi().Open("\\\\.\\PHYSICALDRIVE5");
+  ASSERT_TRUE(foreign);
+  ScsiRequest request;
+  request.cdb = BuildServiceAddressCdb(10, 0);
+  request.buffer = block;
+  request.length = 64;
+  uint8_t status = 0;
+  ASSERT_TRUE(foreign->Execute(request, status));
+  EXPECT_EQ(status, 2);
+  request.cdb = BuildReadPagesCdb(0, 1);
+  std::vector<uint8_t> page(2048, 0xAA);
+  request.buffer = page.data();
+  request.length = 2048;
+  ASSERT_TRUE(foreign->Execute(request, status));
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(host().ForeignDiskLog(5)->back().cdb[0], 0x28);
+  EXPECT_EQ(host().trace().back().rfind("scsi drive=5 cdb=28", 0), 0u);
+}
+
+TEST_F(TraceAndState, StateJsonAtStartAfterRestartAndAfterAnUpdate) {
+  Start(RecorderConfig{});
+  EXPECT_EQ(host().StateJson(),
+            "{\"route\":\"disk\",\"bootLoaderVersion\":\"1.0\",\"firmwareVersion\":\"1.5\","
+            "\"serial\":\"ABCDE12345\",\"firmwareImageWritten\":false,\"restarts\":0,"
+            "\"modelTag\":\"R72QX\",\"bootBlockAccepted\":false}");
+  ASSERT_TRUE(scsi().IsConnected());
+  ASSERT_TRUE(ScsiWriteMcuFlash(scsi(), images().firmware.data()));
+  ASSERT_TRUE(ScsiRestart(scsi()));
+  EXPECT_EQ(host().StateJson(),
+            "{\"route\":\"away\",\"bootLoaderVersion\":\"1.0\",\"firmwareVersion\":\"2.7\","
+            "\"serial\":\"ABCDE12345\",\"firmwareImageWritten\":true,\"restarts\":1,"
+            "\"modelTag\":\"R72QX\",\"bootBlockAccepted\":false}");
+
+  RecorderConfig odd;
+  odd.route = StartRoute::kUsb;
+  odd.firmwareVersion = std::nullopt;
+  odd.bootLoaderVersion = 0x010A;
+  odd.serial = std::string("a\"b\\c\x01\xC3", 7);
+  odd.modelTag = ModelTag{'R', '7', '2', 'Z', 'Z'};
+  Start(odd);
+  EXPECT_EQ(host().StateJson(),
+            "{\"route\":\"usb\",\"bootLoaderVersion\":\"1.10\",\"firmwareVersion\":null,"
+            "\"serial\":\"a\\\"b\\\\c\\u0001\\u00C3\",\"firmwareImageWritten\":false,"
+            "\"restarts\":0,\"modelTag\":\"R72ZZ\",\"bootBlockAccepted\":false}");
+}
+
+TEST(JsonEscape, ControlAndNonAsciiBytesBecomeUnicodeEscapes) {
+  const uint8_t bytes[] = {'O', 'K', 0x1F, 0x7F, 0xFF, '/'};
+  EXPECT_EQ(JsonEscapeBytes(bytes, sizeof bytes), "OK\\u001F\\u007F\\u00FF/");
+}
+
+}  // namespace
+}  // namespace omr72::emu

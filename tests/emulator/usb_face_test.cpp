@@ -1,0 +1,217 @@
+// The boot-loader USB face: its request table, memories and the NAND boot-block rewrite.
+#include <algorithm>
+#include <cstring>
+
+#include "emulator/emulated_usb.h"
+#include "tests/emulator/emulator_fixture.h"
+
+namespace omr72::emu {
+namespace {
+
+class UsbFace : public EmulatorTest {
+ protected:
+  void StartOnUsb(RecorderConfig config = {}) {
+    config.route = StartRoute::kUsb;
+    Start(config);
+  }
+  bool Request(uint8_t direction, uint8_t request, uint16_t length, uint16_t index = 0) {
+    uint8_t buffer[64] = {};
+    return usb().VendorRequest(direction, request, 0, index, length, buffer);
+  }
+  bool TraceHas(const std::string& fragment) {
+    const std::vector<std::string>& lines = host().trace();
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(fragment) != std::string::npos;
+    });
+  }
+};
+
+TEST_F(UsbFace, RequestsNeedTheirDirectionAndLength) {
+  struct Row {
+    uint8_t direction, request;
+    uint16_t length, index;
+    bool ok;
+  };
+  const Row rows[] = {
+      {1, 0x20, 64, 0, true},  {1, 0x20, 32, 0, false}, {0, 0x20, 64, 0, false},
+      {0, 0x21, 64, 0, true},  {1, 0x21, 64, 0, false}, {1, 0x22, 2, 0, true},
+      {1, 0x22, 0, 0, false},  {1, 0x24, 2, 0, true},   {1, 0x24, 1, 0, false},
+      {1, 0x24, 2, 1, false},  {1, 0xC1, 21, 0, true},  {1, 0xC1, 20, 0, false},
+      {1, 0xC6, 2, 0, true},   {0, 0xD1, 5, 0, true},   {1, 0xD2, 1, 0, true},
+      {0, 0xE0, 19, 0, false}, {0, 0xE1, 18, 0, false}, {1, 0x99, 2, 0, false},
+  };
+  StartOnUsb();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "request 0x" << std::hex << int{row.request} << " dir "
+                                    << int{row.direction} << " len " << std::dec << row.length);
+    EXPECT_EQ(Request(row.direction, row.request, row.length, row.index), row.ok);
+  }
+  EXPECT_EQ(recorder().restarts(), 0);
+}
+
+TEST_F(UsbFace, VersionRepliesAndTheirFallback) {
+  struct Row {
+    const char* name;
+    uint16_t bootLoader;
+    bool silent;
+    std::optional<uint16_t> firmware;
+    uint16_t linkBootLoader;  // what UsbGetBootLoaderVersion makes of it
+    uint16_t linkFirmware;
+  };
+  const Row rows[] = {
+      {"both answer", 0x0105, false, 0x0203, 0x0105, 0x0203},
+      {"no boot loader answers 00 00", 0, false, 0x0203, 0, 0x0203},
+      {"silent boot loader, firmware answers", 0x0105, true, 0x0203, 0x0100, 0x0203},
+      {"silent and no firmware", 0x0105, true, std::nullopt, 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RecorderConfig config;
+    config.bootLoaderVersion = row.bootLoader;
+    config.bootLoaderSilent = row.silent;
+    config.firmwareVersion = row.firmware;
+    StartOnUsb(config);
+    EXPECT_EQ(UsbGetBootLoaderVersion(usb()), row.linkBootLoader);
+    EXPECT_EQ(UsbGetFirmwareVersion(usb()), row.linkFirmware);
+  }
+}
+
+TEST_F(UsbFace, FlashIsNorFlashWithWrappingAddresses) {
+  RecorderConfig config;
+  config.serial = "SN-0001";
+  StartOnUsb(config);
+  uint8_t reply[2] = {0xAA, 0xAA};
+  ASSERT_TRUE(UsbEraseFlashPage(usb(), 0x0210, reply));  // anywhere in the page
+  EXPECT_EQ(reply[0], 0);
+  EXPECT_EQ(reply[1], 0);
+  uint8_t block[64];
+  ASSERT_TRUE(UsbReadMemory(usb(), 0x0200, block));
+  EXPECT_TRUE(std::all_of(block, block + 64, [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(std::all_of(&recorder().mcuFlash()[0x200], &recorder().mcuFlash()[0x400],
+                          [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_NE(recorder().mcuFlash()[0x1FF], 0xFF);
+
+  uint8_t chunk[64];
+  std::fill_n(chunk, 64, 0xF0);
+  ASSERT_TRUE(UsbWriteFlashChunk(usb(), 0x0240, chunk));
+  std::fill_n(chunk, 64, 0x3C);
+  ASSERT_TRUE(UsbWriteFlashChunk(usb(), 0x0240, chunk));  // no erase: bits only clear
+  ASSERT_TRUE(UsbReadMemory(usb(), 0x0240, block));
+  EXPECT_EQ(block[0], 0x30);
+  EXPECT_EQ(block[63], 0x30);
+
+  ASSERT_TRUE(UsbReadMemory(usb(), 0xFFF0, block));
+  EXPECT_EQ(block[15], 0xFF);
+  EXPECT_EQ(block[16], recorder().mcuFlash()[0]);
+
+  ASSERT_TRUE(UsbReadMemory(usb(), 0xDE00, block));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(block)), "SN-0001");
+  uint8_t serial[21];
+  std::fill_n(serial, 21, 0xAA);
+  ASSERT_TRUE(UsbReadSerialNumber(usb(), serial));
+  EXPECT_EQ(std::memcmp(serial, "SN-0001\0\0\0\0\0\0\0\0\0\0\0\0\0", 21), 0);
+}
+
+TEST_F(UsbFace, BulkNeedsAnOpenTransferOnItsPipe) {
+  StartOnUsb();
+  uint8_t page[kNandPageBytes];
+  uint32_t moved = 99;
+  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 64, page, &moved));
+  EXPECT_EQ(moved, 0u);
+  ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 1, 0, 0));
+  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionIn, kUsbWritePipe, 64, page, &moved));
+  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionOut, kUsbWritePipe, 64, page, &moved));
+  ASSERT_TRUE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 2000, page, &moved));
+  EXPECT_EQ(moved, 2000u);
+  ASSERT_TRUE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 2000, page + 2000, &moved));
+  EXPECT_EQ(moved, kNandPageBytes - 2000);  // the transfer ends with its page
+  EXPECT_EQ(std::memcmp(page, recorder().nand().data(), kNandPageBytes), 0);
+  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 64, page, &moved));
+  EXPECT_FALSE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 2, 63, 0));  // past block 0
+}
+
+TEST_F(UsbFace, CorruptReadbackFlipsOnlyTheLastImageByteOfPageEight) {
+  RecorderConfig config;
+  config.corruptReadback = true;
+  StartOnUsb(config);
+  std::vector<uint8_t> block(kNandBlockSize);
+  ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 64, 0, 0));
+  usb().BulkRead(block.data(), kNandBlockSize);
+  EXPECT_EQ(block, recorder().nand());  // only single-page reads are affected
+
+  const uint8_t* stored = recorder().nand().data() + 8 * kNandPageBytes;
+  std::vector<uint8_t> page(kNandPageBytes);
+  ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 1, 8, 0));
+  usb().BulkRead(page.data(), kNandPageBytes);
+  std::vector<size_t> differing;
+  for (size_t i = 0; i < kNandPageBytes; ++i) {
+    if (page[i] != stored[i]) differing.push_back(i);
+  }
+  EXPECT_EQ(differing, std::vector<size_t>{575});
+}
+
+struct RewriteCase {
+  const char* name;
+  Verdict verdict;
+  bool corrupt;
+  uint8_t eraseStatus;
+  bool result;
+  bool verdictAsked;
+  bool restarted;
+};
+
+TEST_F(UsbFace, BootBlockRewriteLayoutVerdictsAndFaults) {
+  const RewriteCase cases[] = {
+      {"accepted", Verdict::kAccept, false, 0, true, true, true},
+      {"rejected", Verdict::kReject, false, 0, false, true, false},
+      {"verdict request fails", Verdict::kFail, false, 0, true, true, true},
+      {"read-back differs", Verdict::kAccept, true, 0, false, false, false},
+      {"erase reports 1", Verdict::kAccept, false, 1, true, true, true},
+  };
+  for (const RewriteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecorderConfig config;
+    config.bootLoaderVersion = 0x0005;
+    config.verdict = c.verdict;
+    config.corruptReadback = c.corrupt;
+    config.nandEraseStatus = c.eraseStatus;
+    StartOnUsb(config);
+    const std::vector<uint8_t> header(recorder().nand().begin(),
+                                      recorder().nand().begin() + kNandPageBytes);
+    const std::vector<uint8_t>& image = images().bootLoaders[1];
+
+    EXPECT_EQ(UsbRewriteNandBootBlock(usb(), image.data()), c.result);
+    EXPECT_EQ(TraceHas("req=0xC5"), c.verdictAsked);
+    EXPECT_EQ(recorder().restarts(), c.restarted ? 1 : 0);
+    EXPECT_EQ(recorder().bootBlockAccepted(), c.restarted);
+    EXPECT_EQ(recorder().bootLoaderVersion(), c.restarted ? kImageOldBootLoader : 0x0005);
+    if (c.restarted) {
+      EXPECT_EQ(recorder().returnFace(), Face::kDisk);
+    }
+
+    const std::vector<uint8_t>& nand = recorder().nand();
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), nand.begin()));
+    EXPECT_EQ(nand[2 * kNandPageBytes], image[2112]);
+    EXPECT_EQ(nand[8 * kNandPageBytes + 575], image[15359]);
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 15360, nand.begin() + kNandPageBytes));
+    EXPECT_TRUE(std::all_of(nand.begin() + 8 * kNandPageBytes + 576, nand.end(),
+                            [](uint8_t b) { return b == 0xFF; }));
+  }
+}
+
+TEST_F(UsbFace, DescriptorCarriesTheIdsLittleEndian) {
+  const DeviceDescriptor d = BuildDeviceDescriptor(0x10C4, 0x4512);
+  EXPECT_EQ(d[0], 18);
+  EXPECT_EQ(d[1], 1);
+  EXPECT_EQ(d[8], 0xC4);
+  EXPECT_EQ(d[9], 0x10);
+  EXPECT_EQ(d[10], 0x12);
+  EXPECT_EQ(d[11], 0x45);
+  EXPECT_EQ(ParseUsbSlot("\\\\.\\ezusb-8"), 8);
+  EXPECT_EQ(ParseUsbSlot("\\\\.\\ezusb-9"), -1);
+  EXPECT_EQ(ParseUsbSlot("\\\\.\\ezusb-10"), -1);
+  EXPECT_EQ(ParseUsbSlot("ezusb-0"), -1);
+}
+
+}  // namespace
+}  // namespace omr72::emu
