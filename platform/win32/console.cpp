@@ -46,10 +46,14 @@ bool Win32Console::KeyWaiting() {
     DWORD available = 0;
     if (PeekNamedPipe(input_, nullptr, 0, nullptr, &available, nullptr)) return available > 0;
     // The writer has gone and nothing is left to read.
-    if (GetLastError() == ERROR_BROKEN_PIPE) endOfInput_ = true;
-    return false;
+    if (GetLastError() == ERROR_BROKEN_PIPE) {
+      endOfInput_ = true;
+      return false;
+    }
+    // A pipe that cannot be peeked (wine hands a Unix pipe over as one) is read ahead like a
+    // file; that waits for the next byte, so scripts for such hosts send their keys at once.
   }
-  // A file (or device) never blocks: read ahead to tell a byte from its end.
+  // A file never blocks: read ahead to tell a byte from its end.
   uint8_t byte = 0;
   if (!ReadByte(byte)) return false;
   lookahead_ = byte;

@@ -94,17 +94,6 @@ TEST_F(FakeSysfs, DriveDigitNamesTheNthUsbDisk) {
   EXPECT_EQ(scsi.Open("PHYSICALDRIVE2"), nullptr);
 }
 
-TEST_F(FakeSysfs, ExecuteFailsWhenTheOsRefusesTheRequest) {
-  MakeDeviceNode(1);
-  LinuxSgPassThrough scsi(root_, dev_);
-  auto drive = scsi.Open(R"(\\.\PHYSICALDRIVE0)");
-  ASSERT_NE(drive, nullptr);
-  ScsiRequest request;  // a plain file takes no SG_IO
-  uint8_t status = 0x55;
-  EXPECT_FALSE(drive->Execute(request, status));
-  EXPECT_EQ(status, 0x55);
-}
-
 TEST(LinuxSgHeader, DirectionLengthAndTimeOut) {
   uint8_t data[4] = {};
   unsigned char sense[kSgSenseBufferSize];
