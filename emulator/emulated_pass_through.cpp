@@ -220,15 +220,16 @@ class ForeignDrive : public ScsiDrive {
 }  // namespace
 
 std::vector<uint8_t> BuildRecorderInquiry() {
-  std::vector<uint8_t> data = {
+  static const uint8_t kStandard[36] = {
       0x00, 0x80, 0x05, 0x02, 0x20, 0x00, 0x80, 0x00,                          //
       'C',  'o',  'o',  'l',  ' ',  0x00, ' ',  ' ',                           // vendor
       'M',  'a',  's',  's',  ' ',  'S',  't',  'o',                           // product
       'r',  'a',  'g',  'e',  ' ',  0x00, ' ',  ' ',  0x00, 0x00, 0x00, 0x01,  // revision
   };
   static const char kVendorSpecific[] = "OMR72 FLASH DISK";
-  data.insert(data.end(), kVendorSpecific, kVendorSpecific + sizeof kVendorSpecific - 1);
-  data.resize(kRecorderInquiryBytes, 0x00);
+  std::vector<uint8_t> data(kRecorderInquiryBytes, 0x00);
+  std::memcpy(data.data(), kStandard, sizeof kStandard);
+  std::memcpy(data.data() + sizeof kStandard, kVendorSpecific, sizeof kVendorSpecific - 1);
   return data;
 }
 
