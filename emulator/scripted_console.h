@@ -17,11 +17,9 @@ class ScriptedConsole : public Console {
   explicit ScriptedConsole(std::string keys = {}) : keys_(std::move(keys)) {}
 
   bool KeyWaiting() override { return next_ < keys_.size(); }
-  // A 0xE0 prefix counts like 0, as the console backends report it.
   int ReadRawKey() override {
     if (next_ >= keys_.size()) return kEndOfInput;
-    const int key = static_cast<unsigned char>(keys_[next_++]);
-    return key == 0xE0 ? 0 : key;
+    return bytes_.Next(static_cast<uint8_t>(keys_[next_++]));
   }
   void Write(std::string_view text) override { output_.append(text); }
 
@@ -31,6 +29,7 @@ class ScriptedConsole : public Console {
  private:
   std::string keys_;
   size_t next_ = 0;
+  ScriptedKeyBytes bytes_;
   std::string output_;
 };
 

@@ -8,11 +8,33 @@
 // - Write() puts the text on standard output and flushes it.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace omr72 {
 
 constexpr int kEndOfInput = -1;
+
+// Scripted input, one byte per key, as the Windows console reports keys: a 0x00 or 0xE0 byte
+// announces a key without a character and reads as 0; the byte after it is that key's code and
+// reads as it is, whatever its value.
+class ScriptedKeyBytes {
+ public:
+  int Next(uint8_t byte) {
+    if (codeNext_) {
+      codeNext_ = false;
+      return byte;
+    }
+    if (byte == 0x00 || byte == 0xE0) {
+      codeNext_ = true;
+      return 0;
+    }
+    return byte;
+  }
+
+ private:
+  bool codeNext_ = false;
+};
 
 class Console {
  public:

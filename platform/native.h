@@ -1,5 +1,6 @@
-// The platform of the machine the program runs on. One implementation per OS, chosen by the
-// build: platform/win32/native.cpp or platform/linux/native.cpp.
+// The platform of the machine the program runs on. Each capability's factory lives in the
+// backend file of the OS the build is for (platform/win32/ or platform/linux/), one file per
+// capability, so a program that needs only one of them links only that one.
 #pragma once
 
 #include <memory>

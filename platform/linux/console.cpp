@@ -282,7 +282,7 @@ bool LinuxConsole::KeyWaiting() {
 int LinuxConsole::ReadRawKey() {
   if (!terminal_) {
     uint8_t byte = 0;
-    return ReadByte(-1, byte) == Read::kByte ? byte : kEndOfInput;
+    return ReadByte(-1, byte) == Read::kByte ? scripted_.Next(byte) : kEndOfInput;
   }
   EnsureRaw();
   while (!decoder_.HasKey()) {

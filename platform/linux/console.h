@@ -78,6 +78,7 @@ class LinuxConsole : public Console {
   bool madeRaw_ = false;
   bool endOfInput_ = false;
   std::optional<uint8_t> lookahead_;
+  ScriptedKeyBytes scripted_;
   TerminalKeyDecoder decoder_;
 };
 

@@ -66,7 +66,7 @@ int Win32Console::ReadRawKey() {
     return key == kExtendedKeyPrefix ? 0 : key;
   }
   uint8_t byte = 0;
-  return ReadByte(byte) ? byte : kEndOfInput;
+  return ReadByte(byte) ? scripted_.Next(byte) : kEndOfInput;
 }
 
 void Win32Console::Write(std::string_view text) {

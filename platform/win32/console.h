@@ -25,6 +25,7 @@ class Win32Console : public Console {
   bool console_;
   bool endOfInput_ = false;
   std::optional<uint8_t> lookahead_;
+  ScriptedKeyBytes scripted_;
 };
 
 }  // namespace omr72
