@@ -69,8 +69,8 @@ class DriveHost : public ScsiPassThrough {
 };
 
 std::vector<uint8_t> RecorderInquiry(size_t length = 96) {
-  std::vector<uint8_t> reply(kInquiryTemplate.begin(), kInquiryTemplate.end());
-  reply.resize(length, 0x5A);
+  std::vector<uint8_t> reply(length, 0x5A);
+  for (size_t i = 0; i < kInquiryTemplate.size() && i < length; ++i) reply[i] = kInquiryTemplate[i];
   return reply;
 }
 
