@@ -46,15 +46,21 @@ int main(int argc, char** argv) {
 
   sim::Simulation simulation(options, realistic,
                              sim::ReadKnownImages(*module, module->Path(programName.c_str())));
-  if (trace.is_open()) {
-    // Written as it happens, so that a run ended from outside still leaves its trace.
-    simulation.host().SetTraceSink([&trace](const std::string& line) {
-      trace << line << '\n';
-      trace.flush();
+  // Both files are kept current as the run goes, so that a run ended from outside (one waiting
+  // for a recorder that never comes back, say) still leaves its trace and the state it got to.
+  emu::EmulatedHost& host = simulation.host();
+  if (trace.is_open() || options.stateFile) {
+    host.SetTraceSink([&](const std::string& line) {
+      if (trace.is_open()) {
+        trace << line << '\n';
+        trace.flush();
+      }
+      if (options.stateFile) WriteStateFile(*options.stateFile, host.StateJson());
     });
   }
+  if (options.stateFile) WriteStateFile(*options.stateFile, host.StateJson());
   const int exitCode = simulation.Run(programName, *console, *lock, *module);
-  if (options.stateFile && !WriteStateFile(*options.stateFile, simulation.host().StateJson())) {
+  if (options.stateFile && !WriteStateFile(*options.stateFile, host.StateJson())) {
     std::fprintf(stderr, "omr72-sim: cannot write the state file %s\n", options.stateFile->c_str());
   }
   return exitCode;
