@@ -1,0 +1,45 @@
+#!/bin/bash
+# omr72-sim as a process: scripted keys on standard input, the exact transcript on standard
+# output, the trace and state files, and the exit codes of a run and of a bad option.
+# Usage: sim_process.sh SIM [RUNNER...]
+set -u
+sim=$1
+shift
+runner=("$@")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+
+printf 'YLYq' | "${runner[@]}" "$sim" --route usb --trace "$work/trace" --state "$work/state" \
+  >"$work/out" 2>"$work/err"
+code=$?
+expected=$'Orlo Mica R72 Firmware Updater version 1.1\n\nDevice is connected.\nCurrent Boot Loader version: 1.0\nCurrent firmware version: 1.5\nSerial number: ABCDE12345\nPress \'Y\' to load firmware version 2.10 or other key to exit.\n\r\nWARNING: Loading firmware will erase ALL data on this recorder.\r\nPress \'L\' to confirm load or other key to exit.\n\nIt is necessary to upgrade Boot Loader before firmware loading.\nPress \'Y\' to upgrade Boot Loader 1.0 to version 2.0 or other key to exit.\nReplacing Boot Loader...OK\nReplacing firmware...OK\nPress any key to exit...\n'
+# Windows text-mode output turns each line feed into CR LF (so "\r\n" ends as CR CR LF); the
+# line ends are compared without their carriage returns, which the in-process tests check.
+actual=$(sed 's/\r*$//' "$work/out"; printf '.')
+actual=${actual%.}
+want=$(printf '%s' "$expected" | sed 's/\r*$//'; printf '.')
+want=${want%.}
+[ "$code" -eq 0 ] || fail "exit code $code"
+[ "$actual" = "$want" ] || { fail "transcript"; cat -A "$work/out"; }
+grep -q '"firmwareImageWritten":true' "$work/state" || fail "state: $(cat "$work/state")"
+grep -q '"serial":"ABCDEW12345"' "$work/state" || fail "state serial"
+[ "$(grep -c 'req=0x21' "$work/trace")" -eq 168 ] || fail "168 USB chunk writes"
+[ "$(grep -c 'cdb=C80B' "$work/trace")" -eq 168 ] || fail "168 disk chunk writes"
+grep -q '^usb dev=ezusb-0 vendor dir=in req=0xC6 value=0x0000 index=0x0000 len=2 -> ok' \
+  "$work/trace" || fail "trace line form"
+
+"${runner[@]}" "$sim" --route sideways </dev/null >"$work/out" 2>"$work/err"
+code=$?
+[ "$code" -eq 2 ] || fail "bad value: exit code $code"
+[ "$(sed 's/\r$//' "$work/err" | wc -l)" -eq 1 ] || fail "bad value: one line on stderr"
+[ -s "$work/out" ] && fail "bad value: nothing on stdout"
+
+"${runner[@]}" "$sim" --help </dev/null >"$work/out" 2>&1
+code=$?
+[ "$code" -eq 0 ] || fail "--help: exit code $code"
+grep -q -- '--fail-command' "$work/out" || fail "--help lists the options"
+
+[ "$failed" -eq 0 ] && echo "omr72-sim process runs: as expected"
+exit "$failed"
