@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "platform/linux/usb_driver.h"
@@ -43,49 +44,39 @@ TEST(LinuxUsbOrder, VendorDevicesInBusThenPortPathOrder) {
   EXPECT_TRUE(OrderVendorDevices({{{1, {1}}, false}}).empty());
 }
 
-VendorRequestBlock Block(uint8_t direction, uint8_t type, uint8_t recipient, uint8_t request,
-                         uint16_t value, uint16_t index) {
-  return {direction,
-          type,
-          recipient,
-          0,
-          request,
-          0,
-          static_cast<uint8_t>(value),
-          static_cast<uint8_t>(value >> 8),
-          static_cast<uint8_t>(index),
-          static_cast<uint8_t>(index >> 8)};
-}
-
+// The driver's request block, as its bytes: direction, type, recipient, 0, request, 0, value
+// and index little-endian.
 TEST(LinuxUsbVendorRequest, BlockBecomesSetupPacket) {
-  struct Case {
+  using Setup = std::tuple<uint8_t, uint8_t, uint16_t, uint16_t, uint16_t>;
+  const struct {
     const char* name;
     VendorRequestBlock block;
     uint32_t length;
-    std::optional<ControlSetup> setup;
+    std::optional<Setup> setup;
+  } cases[] = {
+      {"vendor out",
+       {0, 2, 0, 0, 0xB5, 0, 0x34, 0x12, 0xCD, 0xAB},
+       64,
+       Setup{0x40, 0xB5, 0x1234, 0xABCD, 64}},
+      {"vendor in",
+       {1, 2, 0, 0, 0xA0, 0, 0x01, 0x00, 0x00, 0x80},
+       0xFFFF,
+       Setup{0xC0, 0xA0, 0x0001, 0x8000, 0xFFFF}},
+      {"no data stage", {0, 2, 0, 0, 0x55}, 0, Setup{0x40, 0x55, 0, 0, 0}},
+      {"class to interface",
+       {1, 1, 1, 0, 0x01, 0, 0x00, 0x01, 0x02, 0x00},
+       8,
+       Setup{0xA1, 0x01, 0x0100, 0x0002, 8}},
+      {"direction 2", {2, 2, 0, 0, 0x55}, 0, std::nullopt},
+      {"standard request", {1, 0, 0, 0, 0x06, 0, 0x00, 0x01}, 18, std::nullopt},
+      {"recipient 4", {1, 2, 4, 0, 0x55}, 0, std::nullopt},
+      {"data stage over 64 KiB", {1, 2, 0, 0, 0x55}, 0x10000, std::nullopt},
   };
-  const Case cases[] = {
-      {"vendor out", Block(0, 2, 0, 0xB5, 0x1234, 0xABCD), 64,
-       ControlSetup{0x40, 0xB5, 0x1234, 0xABCD, 64}},
-      {"vendor in", Block(1, 2, 0, 0xA0, 0x0001, 0x8000), 0xFFFF,
-       ControlSetup{0xC0, 0xA0, 0x0001, 0x8000, 0xFFFF}},
-      {"no data stage", Block(0, 2, 0, 0x55, 0, 0), 0, ControlSetup{0x40, 0x55, 0, 0, 0}},
-      {"class to interface", Block(1, 1, 1, 0x01, 0x0100, 0x0002), 8,
-       ControlSetup{0xA1, 0x01, 0x0100, 0x0002, 8}},
-      {"direction 2", Block(2, 2, 0, 0x55, 0, 0), 0, std::nullopt},
-      {"standard request", Block(1, 0, 0, 0x06, 0x0100, 0), 18, std::nullopt},
-      {"recipient 4", Block(1, 2, 4, 0x55, 0, 0), 0, std::nullopt},
-      {"data stage over 64 KiB", Block(1, 2, 0, 0x55, 0, 0), 0x10000, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    std::optional<ControlSetup> setup = DecodeVendorRequest(c.block, c.length);
-    ASSERT_EQ(setup.has_value(), c.setup.has_value()) << c.name;
-    if (!setup) continue;
-    EXPECT_EQ(setup->requestType, c.setup->requestType) << c.name;
-    EXPECT_EQ(setup->request, c.setup->request) << c.name;
-    EXPECT_EQ(setup->value, c.setup->value) << c.name;
-    EXPECT_EQ(setup->index, c.setup->index) << c.name;
-    EXPECT_EQ(setup->length, c.setup->length) << c.name;
+  for (const auto& c : cases) {
+    std::optional<Setup> got;
+    if (auto s = DecodeVendorRequest(c.block, c.length))
+      got = Setup{s->requestType, s->request, s->value, s->index, s->length};
+    EXPECT_EQ(got, c.setup) << c.name;
   }
 }
 
@@ -122,21 +113,9 @@ TEST(LinuxUsbPipes, PipeIndexIsTheEndpointInDescriptorOrder) {
 }
 
 TEST(LinuxUsbDescriptor, SerialisedLittleEndianAsOnTheBus) {
-  libusb_device_descriptor d{};
-  d.bLength = 18;
-  d.bDescriptorType = 1;
-  d.bcdUSB = 0x0200;
-  d.bDeviceClass = 0xFF;
-  d.bDeviceSubClass = 0x01;
-  d.bDeviceProtocol = 0x02;
-  d.bMaxPacketSize0 = 64;
-  d.idVendor = 0x10C4;
-  d.idProduct = 0x4512;
-  d.bcdDevice = 0x0A0B;
-  d.iManufacturer = 1;
-  d.iProduct = 2;
-  d.iSerialNumber = 3;
-  d.bNumConfigurations = 4;
+  // Fields in declaration order: lengths and classes, bcdUSB, ids, bcdDevice, string indices.
+  const libusb_device_descriptor d = {18,     1,      0x0200, 0xFF, 0x01, 0x02, 64,
+                                      0x10C4, 0x4512, 0x0A0B, 1,    2,    3,    4};
   const std::array<uint8_t, 18> expected = {18,   1,    0x00, 0x02, 0xFF, 0x01, 0x02, 64, 0xC4,
                                             0x10, 0x12, 0x45, 0x0B, 0x0A, 1,    2,    3,  4};
   EXPECT_EQ(SerializeDeviceDescriptor(d), expected);

@@ -48,19 +48,17 @@ LockResult AcquireInChild(const std::string& name) {
   return static_cast<LockResult>(code - kChildExitBase);
 }
 
-TEST(Win32InstanceLock, SecondProcessFindsTheMutexTaken) {
+TEST(Win32InstanceLock, SecondProcessFindsTheMutexTakenUntilTheHolderEnds) {
   EXPECT_EQ(kLockChild, 0);
   std::string name = UniqueName("held");
   auto lock = NativePlatform::MakeInstanceLock();
   ASSERT_EQ(lock->Acquire(name.c_str()), LockResult::kAcquired);
   EXPECT_EQ(AcquireInChild(name), LockResult::kAlreadyExists);
   EXPECT_EQ(lock->Acquire(name.c_str()), LockResult::kAlreadyExists);
-}
-
-TEST(Win32InstanceLock, ReleasedWhenTheHolderEnds) {
-  std::string name = UniqueName("ends");
-  EXPECT_EQ(AcquireInChild(name), LockResult::kAcquired);
-  EXPECT_EQ(NativePlatform::MakeInstanceLock()->Acquire(name.c_str()), LockResult::kAcquired);
+  // A child that took a name of its own released it when it ended.
+  std::string ended = UniqueName("ends");
+  EXPECT_EQ(AcquireInChild(ended), LockResult::kAcquired);
+  EXPECT_EQ(NativePlatform::MakeInstanceLock()->Acquire(ended.c_str()), LockResult::kAcquired);
 }
 
 TEST(Win32InstanceLock, ANameTakenByAnotherKindOfObjectFails) {

@@ -37,19 +37,25 @@ class PageAccessTest : public ::testing::Test {
   void SetPageSize(uint16_t pageSize) {
     std::memcpy(link.flashParams.data() + 14, &pageSize, sizeof pageSize);
   }
-  // The commands' pages, counts and lengths; `offset` is checked by the caller.
+  // The commands' pages, counts, lengths and data: read into `base` + offset, or sent from it.
   void ExpectCommands(const std::vector<Expected>& expected, uint8_t opcode, uint8_t sub,
-                      uint8_t dataIn) {
+                      uint8_t dataIn, const uint8_t* base) {
     ASSERT_EQ(host.commands().size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
       SCOPED_TRACE(i);
       const LoggedCommand& c = host.commands()[i];
+      const Expected& e = expected[i];
       EXPECT_EQ(c.cdb[0], opcode);
       EXPECT_EQ(c.cdb[1], sub);
-      EXPECT_EQ(Be32(c.cdb, 2), expected[i].page);
-      EXPECT_EQ(Be16(c.cdb, 7), expected[i].count);
-      EXPECT_EQ(c.length, expected[i].length);
+      EXPECT_EQ(Be32(c.cdb, 2), e.page);
+      EXPECT_EQ(Be16(c.cdb, 7), e.count);
+      EXPECT_EQ(c.length, e.length);
       EXPECT_EQ(c.dataIn, dataIn);
+      if (dataIn == kDataIn) {
+        EXPECT_EQ(c.buffer, base + e.offset);
+      } else {
+        EXPECT_EQ(c.dataSent, std::vector<uint8_t>(base + e.offset, base + e.offset + e.length));
+      }
     }
   }
 
@@ -80,18 +86,10 @@ TEST_F(PageAccessTest, WholePagesSplitIntoCommandsOfAtMost64KiB) {
     for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i % 251);
     host.ClearLog();
     EXPECT_TRUE(PageAccessReadPages(link, c.startPage, buffer.data(), c.pageCount));
-    ExpectCommands(c.commands, 0x28, 0x00, kDataIn);
-    for (size_t i = 0; i < host.commands().size(); ++i)
-      EXPECT_EQ(host.commands()[i].buffer, buffer.data() + c.commands[i].offset) << i;
-
+    ExpectCommands(c.commands, 0x28, 0x00, kDataIn, buffer.data());
     host.ClearLog();
     EXPECT_TRUE(PageAccessWritePages(link, c.startPage, buffer.data(), c.pageCount));
-    ExpectCommands(c.commands, 0xC8, 0x01, kDataOut);
-    for (size_t i = 0; i < host.commands().size(); ++i) {
-      const uint8_t* from = buffer.data() + c.commands[i].offset;
-      EXPECT_EQ(host.commands()[i].dataSent,
-                std::vector<uint8_t>(from, from + c.commands[i].length));
-    }
+    ExpectCommands(c.commands, 0xC8, 0x01, kDataOut, buffer.data());
   }
 }
 
@@ -111,10 +109,8 @@ TEST_F(PageAccessTest, PartsOfPagesAdvanceByStepAndCarryTheirFields) {
     host.ClearLog();
     EXPECT_TRUE(
         PageAccessReadPartsOfPages(link, c.startPage, 5000, 0x0123, 16, c.pageStep, buffer.data()));
-    ExpectCommands(c.commands, 0xC8, 0x02, kDataIn);
-    for (size_t i = 0; i < host.commands().size(); ++i) {
-      const LoggedCommand& sent = host.commands()[i];
-      EXPECT_EQ(sent.buffer, buffer.data() + c.commands[i].offset);
+    ExpectCommands(c.commands, 0xC8, 0x02, kDataIn, buffer.data());
+    for (const LoggedCommand& sent : host.commands()) {
       EXPECT_EQ(Be16(sent.cdb, 9), 16);
       EXPECT_EQ(Be16(sent.cdb, 11), c.pageStep);
       EXPECT_EQ(Be16(sent.cdb, 13), 0x0123);

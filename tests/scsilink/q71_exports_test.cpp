@@ -29,28 +29,15 @@ namespace {
 using cmdlog::LoggedCommand;
 using cmdlog::Reply;
 
-class Q71ExportsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    host.Place(5, cmdlog::Slot::kRecorder);
-    host.SetResponder([this](const LoggedCommand& c, size_t) {
-      if (c.cdb[1] == 0x03) return Reply{true, flashParamsStatus, wire};
-      return Reply{};
-    });
-    wire.assign(40, 0);
-    wire[14] = 0x02;  // 512-byte pages
-  }
-  void TearDown() override {
-    host.ClearLog();
-    host.SetResponder(nullptr);
-  }
-
+TEST(Q71ExportsTest, CallingOrderAndResults) {
   cmdlog::CommandLogPassThrough& host = ExportsHost();
-  std::vector<uint8_t> wire;
+  host.Place(5, cmdlog::Slot::kRecorder);
+  std::vector<uint8_t> wire(40, 0);
+  wire[14] = 0x02;  // 512-byte pages
   uint8_t flashParamsStatus = 0;
-};
-
-TEST_F(Q71ExportsTest, CallingOrderAndResults) {
+  host.SetResponder([&](const LoggedCommand& c, size_t) {
+    return c.cdb[1] == 0x03 ? Reply{true, flashParamsStatus, wire} : Reply{};
+  });
   uint8_t params[40];
   std::memset(params, 0xEE, sizeof params);
   std::vector<uint8_t> buffer(2 * 512, 0xA5);
@@ -81,6 +68,7 @@ TEST_F(Q71ExportsTest, CallingOrderAndResults) {
   EXPECT_EQ(Q71_IsConnected(), 0);
   EXPECT_EQ(Q71_ReadPages(9, buffer.data(), 1), 0);
   EXPECT_EQ(host.commands().size(), 3u);
+  host.SetResponder(nullptr);  // the host outlives this test's locals
 }
 
 }  // namespace

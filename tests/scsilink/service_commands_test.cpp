@@ -120,9 +120,6 @@ TEST_F(ServiceCommandsTest, FlashParamsConvertTheThreeBigEndianFieldsOnceAndKeep
 
 TEST_F(ServiceCommandsTest, BootLoaderVersionIsLittleEndianAndUntouchedOnFailure) {
   uint16_t version = 0;
-  ReplyWith({0x00, 0x01});
-  ASSERT_TRUE(ScsiGetBootLoaderVersion(link, &version));
-  EXPECT_EQ(version, 0x0100);
   ReplyWith({0x0A, 0x02});
   ASSERT_TRUE(ScsiGetBootLoaderVersion(link, &version));
   EXPECT_EQ(version, 0x020A);
@@ -186,7 +183,6 @@ TEST(ServiceCommandsLinkTest, CommandsNeverReachAForeignDisk) {
   };
   tryAll();  // before any scan
   EXPECT_FALSE(link.IsConnected());
-  EXPECT_EQ(host.inquiries(), 9u);
   tryAll();  // after a scan that found none
   EXPECT_TRUE(host.commands().empty());
   EXPECT_EQ(version, 0x1234);
