@@ -3,23 +3,120 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
-
-#include "tests/usblink/fake_recorder_usb.h"
 
 namespace omr72 {
 namespace {
 
-using test::FakeRecorderUsb;
-using test::UsbAnswer;
-using test::UsbCall;
-using test::UsbCallKind;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 
-constexpr uint32_t kNandFaultNone = 0xFFFFFFFF;
+// A USB driver with one recorder at ezusb-0 that logs every vendor request and bulk transfer
+// the link hands it and answers each one as the test's script says. Descriptor requests carry
+// the recorder's ids and are not logged: they belong to the link, not the commands.
+enum class Kind { kVendor, kBulkRead, kBulkWrite };
+
+struct UsbCall {
+  Kind kind = Kind::kVendor;
+  uint8_t direction = 0;
+  uint8_t request = 0;
+  uint16_t value = 0;
+  uint16_t index = 0;
+  uint32_t pipe = 0;
+  uint32_t length = 0;
+  uint32_t moved = 0;  // bulk transfers: the count the driver reported
+  bool hasBuffer = false;
+  std::vector<uint8_t> sent = {};  // data stage of an out request, bytes of a bulk write
+};
+
+struct UsbAnswer {
+  bool ok = true;
+  std::vector<uint8_t> data = {};      // copied even when !ok, as a driver may leave bytes behind
+  std::optional<uint32_t> moved = {};  // bulk transfers: default data size (read), length (write)
+};
+
+class FakeRecorderUsb : public UsbDriver {
+ public:
+  std::vector<UsbCall> log;
+  std::function<UsbAnswer(const UsbCall&)> script = [](const UsbCall&) { return UsbAnswer{}; };
+
+  std::unique_ptr<UsbDevice> Open(const char* path) override {
+    if (std::string(path) != "\\\\.\\ezusb-0") return nullptr;
+    return std::make_unique<Device>(*this);
+  }
+  // Vendor requests of that number, or bulk transfers of that kind.
+  size_t Count(Kind kind, uint8_t request = 0) const {
+    return std::count_if(log.begin(), log.end(), [&](const UsbCall& c) {
+      return c.kind == kind && (kind != Kind::kVendor || c.request == request);
+    });
+  }
+
+ private:
+  class Device : public UsbDevice {
+   public:
+    explicit Device(FakeRecorderUsb& owner) : owner_(owner) {}
+
+    bool GetDeviceDescriptor(uint8_t* d) override {
+      d[8] = static_cast<uint8_t>(kRecorderVendorId);
+      d[9] = static_cast<uint8_t>(kRecorderVendorId >> 8);
+      d[10] = static_cast<uint8_t>(kRecorderProductId);
+      d[11] = static_cast<uint8_t>(kRecorderProductId >> 8);
+      return true;
+    }
+    bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
+                              uint32_t length) override {
+      UsbCall call{.direction = block[0],
+                   .request = block[4],
+                   .value = static_cast<uint16_t>(block[6] | (block[7] << 8)),
+                   .index = static_cast<uint16_t>(block[8] | (block[9] << 8)),
+                   .length = length,
+                   .hasBuffer = data != nullptr};
+      if (block[0] == kUsbDirectionOut && data) call.sent.assign(data, data + length);
+      const UsbAnswer answer = Record(call);
+      if (block[0] == kUsbDirectionIn && data) {
+        std::copy_n(answer.data.begin(), std::min<size_t>(answer.data.size(), length), data);
+      }
+      return answer.ok;
+    }
+    bool BulkRead(const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
+                  uint32_t& moved) override {
+      const UsbAnswer answer = Record(Bulk(Kind::kBulkRead, pipe, length));
+      const size_t n = std::min<size_t>(answer.data.size(), length);
+      std::copy_n(answer.data.begin(), n, data);
+      owner_.log.back().moved = moved = answer.moved.value_or(static_cast<uint32_t>(n));
+      return answer.ok;
+    }
+    bool BulkWrite(const BulkPipeBlock& pipe, const uint8_t* data, uint32_t length,
+                   uint32_t& moved) override {
+      UsbCall call = Bulk(Kind::kBulkWrite, pipe, length);
+      call.sent.assign(data, data + length);
+      const UsbAnswer answer = Record(call);
+      owner_.log.back().moved = moved = answer.moved.value_or(length);
+      return answer.ok;
+    }
+
+   private:
+    static UsbCall Bulk(Kind kind, const BulkPipeBlock& pipe, uint32_t length) {
+      return UsbCall{.kind = kind,
+                     .pipe = static_cast<uint32_t>(pipe[0] | (pipe[1] << 8) | (pipe[2] << 16) |
+                                                   (static_cast<uint32_t>(pipe[3]) << 24)),
+                     .length = length,
+                     .hasBuffer = true};
+    }
+    UsbAnswer Record(const UsbCall& call) {
+      owner_.log.push_back(call);
+      return owner_.script(call);
+    }
+
+    FakeRecorderUsb& owner_;
+  };
+};
+
+constexpr uint32_t kNoFault = 0xFFFFFFFF;
 
 struct CommandsTest : ::testing::Test {
   CommandsTest() { link.SetDeviceIds(kRecorderVendorId, kRecorderProductId); }
@@ -41,7 +138,7 @@ std::vector<std::string> Describe(const std::vector<UsbCall>& log) {
   for (size_t i = 0; i < log.size(); ++i) {
     const UsbCall& c = log[i];
     char text[64];
-    if (c.kind == UsbCallKind::kVendor) {
+    if (c.kind == Kind::kVendor) {
       std::snprintf(text, sizeof text, "%s %02X v=%04X i=%u len=%u", c.direction ? "in" : "out",
                     c.request, c.value, c.index, c.length);
       std::string line = text;
@@ -55,7 +152,7 @@ std::vector<std::string> Describe(const std::vector<UsbCall>& log) {
     uint32_t moved = c.moved;
     while (i + 1 < log.size() && log[i + 1].kind == c.kind) moved += log[++i].moved;
     std::snprintf(text, sizeof text, "bulk-%s pipe %u: %u",
-                  c.kind == UsbCallKind::kBulkRead ? "in" : "out", c.pipe, moved);
+                  c.kind == Kind::kBulkRead ? "in" : "out", c.pipe, moved);
     lines.push_back(text);
   }
   return lines;
@@ -63,13 +160,11 @@ std::vector<std::string> Describe(const std::vector<UsbCall>& log) {
 
 std::string VendorLine(uint8_t direction, uint8_t request, uint16_t value, uint32_t length,
                        const std::vector<uint8_t>& sent = {}) {
-  UsbCall call;
-  call.direction = direction;
-  call.request = request;
-  call.value = value;
-  call.length = length;
-  call.sent = sent;
-  return Describe({call})[0];
+  return Describe({UsbCall{.direction = direction,
+                           .request = request,
+                           .value = value,
+                           .length = length,
+                           .sent = sent}})[0];
 }
 
 // The set-up layout itself is checked byte by byte below.
@@ -84,25 +179,20 @@ uint32_t Be32(const uint8_t* p) {
 
 // --- Pure byte layouts -------------------------------------------------------------------
 
-TEST(NandLayout, TransferSetupMatchesTheKnownBlocks) {
+TEST(NandLayout, SetupAndEraseBlocksByteByByte) {
   EXPECT_THAT(BuildNandTransferSetup(0, 2112, 1, 1, 64, 0, 0),
               ElementsAre(0x00, 0x08, 0x40, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
                           0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00));
   EXPECT_THAT(BuildNandTransferSetup(0, 2112, 1, 1, 1, 5, 0),
               ElementsAre(0x00, 0x08, 0x40, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
                           0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00));
-}
-
-TEST(NandLayout, TransferSetupPlacesEveryFieldBigEndian) {
+  // Every field in its place, big-endian.
   EXPECT_THAT(BuildNandTransferSetup(0xA1, 0xB2C3, 0xD4E5, 0xF607, 0x18293A4B, 0x5C6D7E8F, 0x9AAB),
               ElementsAre(0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0x00, 0x00, 0xF6, 0x07, 0x18, 0x29, 0x3A,
                           0x4B, 0x5C, 0x6D, 0x7E, 0x8F, 0x9A, 0xAB));
-}
-
-TEST(NandLayout, EraseRequestCarriesTheFirstPageOfTheBlock) {
+  // The erase request carries the block's first page, which outgrows 16 bits.
   EXPECT_THAT(BuildNandEraseRequest(0, 0), ElementsAre(0, 0, 0, 0, 0));
   EXPECT_THAT(BuildNandEraseRequest(0, 3), ElementsAre(0, 0, 0, 0, 0xC0));
-  // The page number outgrows 16 bits.
   EXPECT_THAT(BuildNandEraseRequest(0x5A, 0xFFFF), ElementsAre(0x5A, 0x00, 0x3F, 0xFF, 0xC0));
 }
 
@@ -120,6 +210,8 @@ class SingleRequest : public CommandsTest,
 TEST_P(SingleRequest, SendsOneRequestAndReportsItsSuccess) {
   EXPECT_TRUE(GetParam().operation(link));
   EXPECT_THAT(Describe(usb.log), ElementsAre(GetParam().expected));
+  ASSERT_EQ(usb.log.size(), 1u);
+  EXPECT_EQ(usb.log[0].hasBuffer, usb.log[0].length != 0);  // no data stage: no buffer
 
   usb.log.clear();
   usb.script = [](const UsbCall&) { return UsbAnswer{false}; };
@@ -163,20 +255,6 @@ INSTANTIATE_TEST_SUITE_P(
                           VendorLine(kUsbDirectionOut, 0x21, 0x1240, 64, kChunk)}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(CommandsTest, RestartHasNoDataStage) {
-  UsbRestart(link);
-  ASSERT_EQ(usb.log.size(), 1u);
-  EXPECT_FALSE(usb.log[0].hasBuffer);
-}
-
-TEST_F(CommandsTest, MemoryReadLandsInTheCallersBuffer) {
-  const std::vector<uint8_t> flash = Pattern(64, 9);
-  usb.script = [&](const UsbCall&) { return UsbAnswer{true, flash}; };
-  uint8_t buffer[64] = {};
-  ASSERT_TRUE(UsbReadMemory(link, 0xDE00, buffer));
-  EXPECT_THAT(buffer, ElementsAreArray(flash));
-}
-
 // --- Versions ----------------------------------------------------------------------------
 
 struct VersionCase {
@@ -185,41 +263,38 @@ struct VersionCase {
   UsbAnswer firmware;    // answer to 0xC6
   uint16_t expected;
   std::vector<std::string> requests;
+  uint16_t firmwareVersion;  // what UsbGetFirmwareVersion makes of the 0xC6 answer
 };
 
-class BootLoaderVersion : public CommandsTest, public ::testing::WithParamInterface<VersionCase> {};
+class Versions : public CommandsTest, public ::testing::WithParamInterface<VersionCase> {};
 
 const std::string kAsk24 = "in 24 v=0000 i=0 len=2";
 const std::string kAskC6 = "in C6 v=0000 i=0 len=2";
 
-TEST_P(BootLoaderVersion, FallsBackOnTheFirmwareOnlyWhenUnanswered) {
+TEST_P(Versions, BootLoaderFallsBackOnTheFirmwareOnlyWhenUnanswered) {
   usb.script = [&](const UsbCall& c) {
     return c.request == USB_REQ_GET_BOOT_LOADER_VERSION ? GetParam().bootLoader
                                                         : GetParam().firmware;
   };
   EXPECT_EQ(UsbGetBootLoaderVersion(link), GetParam().expected);
   EXPECT_EQ(Describe(usb.log), GetParam().requests);
+
+  usb.log.clear();
+  EXPECT_EQ(UsbGetFirmwareVersion(link), GetParam().firmwareVersion);
+  EXPECT_THAT(Describe(usb.log), ElementsAre(kAskC6));
 }
 
+// Versions are minor byte first; bytes left by a failed request are not a version.
 INSTANTIATE_TEST_SUITE_P(
-    Versions, BootLoaderVersion,
+    Answers, Versions,
     ::testing::Values(
-        VersionCase{"FirmwareAnswers", {false}, {true, {3, 2}}, 0x0100, {kAsk24, kAskC6}},
-        VersionCase{"NeitherAnswers", {false}, {false}, 0, {kAsk24, kAskC6}},
-        VersionCase{"FirmwareZero", {false}, {true, {0, 0}}, 0, {kAsk24, kAskC6}},
-        // Bytes left by a failed request are not a version.
-        VersionCase{"FailedWithBytes", {false, {5, 1}}, {false, {3, 2}}, 0, {kAsk24, kAskC6}},
-        VersionCase{"BootLoaderZero", {true, {0, 0}}, {true, {3, 2}}, 0, {kAsk24}},
-        VersionCase{"BootLoader1_5", {true, {5, 1}}, {true, {3, 2}}, 0x0105, {kAsk24}}),
+        VersionCase{"FirmwareAnswers", {false}, {true, {3, 2}}, 0x0100, {kAsk24, kAskC6}, 0x0203},
+        VersionCase{"NeitherAnswers", {false}, {false}, 0, {kAsk24, kAskC6}, 0},
+        VersionCase{"FirmwareZero", {false}, {true, {0, 0}}, 0, {kAsk24, kAskC6}, 0},
+        VersionCase{"FailedWithBytes", {false, {5, 1}}, {false, {3, 2}}, 0, {kAsk24, kAskC6}, 0},
+        VersionCase{"BootLoaderZero", {true, {0, 0}}, {true, {3, 2}}, 0, {kAsk24}, 0x0203},
+        VersionCase{"BootLoader1_5", {true, {5, 1}}, {true, {3, 2}}, 0x0105, {kAsk24}, 0x0203}),
     [](const auto& info) { return info.param.name; });
-
-TEST_F(CommandsTest, FirmwareVersionIsMinorFirstAndZeroOnFailure) {
-  usb.script = [](const UsbCall&) { return UsbAnswer{true, {3, 2}}; };
-  EXPECT_EQ(UsbGetFirmwareVersion(link), 0x0203);
-  usb.script = [](const UsbCall&) { return UsbAnswer{false, {3, 2}}; };
-  EXPECT_EQ(UsbGetFirmwareVersion(link), 0);
-  EXPECT_THAT(Describe(usb.log), ElementsAre(kAskC6, kAskC6));
-}
 
 // --- Microcontroller flash writer --------------------------------------------------------
 
@@ -278,61 +353,58 @@ INSTANTIATE_TEST_SUITE_P(Statuses, NandErase,
                          [](const auto& info) { return info.param.name; });
 
 // --- NAND boot-block rewrite -------------------------------------------------------------
+// Where the image lands in NAND is checked against the emulated recorder.
 
-// Block 0 of the recorder's NAND: a set-up opens a transfer of its pages that the bulk
-// transfers after it carry. Faults are switched on by the tests.
-struct NandBlock {
-  std::vector<uint8_t> bytes = Pattern(kNandBlockBytes, 0x5C);
-  uint32_t position = 0;
-  uint32_t end = 0;
-  bool firstTransfer = true;  // until the erase, every transfer belongs to the first read
+struct NandFaults {
   uint32_t firstReadBytes = kNandBlockBytes;  // how much the first whole-block read delivers
   bool failFirstSetup = false;
   bool failFirstRead = false;
-  uint32_t failReadBackOfPage = kNandFaultNone;
-  uint32_t flipOnReadBack = kNandFaultNone;  // block offset changed on single-page reads
+  uint32_t failReadBackOfPage = kNoFault;
+  uint32_t flipOnReadBack = kNoFault;  // block offset changed on single-page reads
   uint8_t eraseStatus = 0;
   UsbAnswer verdict{true, {1}};
+};
+
+// Block 0 of the recorder's NAND: a set-up opens a transfer of its pages that the bulk
+// transfers after it carry.
+struct NandBlock {
+  std::vector<uint8_t> bytes = Pattern(kNandBlockBytes, 0x5C);
+  NandFaults faults;
+  uint32_t position = 0;
+  uint32_t end = 0;
+  bool firstTransfer = true;  // until the erase, every transfer belongs to the first read
 
   UsbAnswer operator()(const UsbCall& c) {
-    if (c.kind == UsbCallKind::kBulkRead) return Read(c.length);
-    if (c.kind == UsbCallKind::kBulkWrite) return Write(c.sent);
+    if (c.kind == Kind::kBulkRead) return Read(c.length);
+    if (c.kind == Kind::kBulkWrite) return Write(c.sent);
     switch (c.request) {
       case USB_REQ_NAND_READ_SETUP:
       case USB_REQ_NAND_WRITE_SETUP:
-        return Setup(c);
+        position = Be32(&c.sent[13]) * kNandPageSize;
+        end = position + Be32(&c.sent[9]) * kNandPageSize;
+        return {!(firstTransfer && faults.failFirstSetup)};
       case USB_REQ_NAND_ERASE_BLOCK:
         firstTransfer = false;
         std::fill(bytes.begin(), bytes.end(), 0xFF);
         return {};
       case USB_REQ_NAND_ERASE_STATUS:
-        return {true, {eraseStatus}};
+        return {true, {faults.eraseStatus}};
       case USB_REQ_BOOT_BLOCK_VERDICT:
-        return verdict;
+        return faults.verdict;
     }
     return {false};
   }
 
-  UsbAnswer Setup(const UsbCall& c) {
-    const uint32_t count = Be32(&c.sent[9]);
-    const uint32_t first = Be32(&c.sent[13]);
-    position = first * kNandPageSize;
-    end = (first + count) * kNandPageSize;
-    if (firstTransfer && failFirstSetup) return {false};
-    return {};
-  }
-
   UsbAnswer Read(uint32_t length) {
     const bool single = end - position == kNandPageSize;
-    const bool first = firstTransfer;
-    if (first && failFirstRead) return {false};
-    if (single && position / kNandPageSize == failReadBackOfPage) return {false};
+    if (firstTransfer && faults.failFirstRead) return {false};
+    if (single && position / kNandPageSize == faults.failReadBackOfPage) return {false};
     uint32_t n = std::min(length, end - position);
-    if (first) n = std::min(n, firstReadBytes - std::min(firstReadBytes, position));
+    if (firstTransfer)
+      n = std::min(n, faults.firstReadBytes - std::min(faults.firstReadBytes, position));
     std::vector<uint8_t> data(bytes.begin() + position, bytes.begin() + position + n);
-    if (single && flipOnReadBack >= position && flipOnReadBack < position + n) {
-      data[flipOnReadBack - position] ^= 0x01;
-    }
+    const uint32_t flip = faults.flipOnReadBack;
+    if (single && flip >= position && flip < position + n) data[flip - position] ^= 0x01;
     position += n;
     return {true, data};
   }
@@ -343,17 +415,11 @@ struct NandBlock {
     position += n;
     return {true, {}, n};
   }
-
-  const uint8_t* Page(uint32_t page) const { return bytes.data() + page * kNandPageSize; }
 };
 
 struct RewriteTest : CommandsTest {
   RewriteTest() {
     usb.script = [this](const UsbCall& c) { return nand(c); };
-  }
-  size_t BulkWrites() const {
-    return std::count_if(usb.log.begin(), usb.log.end(),
-                         [](const UsbCall& c) { return c.kind == UsbCallKind::kBulkWrite; });
   }
 
   NandBlock nand;
@@ -378,107 +444,62 @@ TEST_F(RewriteTest, ReadsErasesWritesEachPageReadsBackAndAsks) {
   EXPECT_EQ(Describe(usb.log), expected);
 }
 
-TEST_F(RewriteTest, ImageRunsFromPageOneAcrossPagesAndPageZeroIsKept) {
-  const std::vector<uint8_t> oldPageZero(nand.Page(0), nand.Page(1));
-  ASSERT_TRUE(UsbRewriteNandBootBlock(link, image.data()));
+// How far a rewrite gets: no erase at all, a read-back that does not match, the verdict.
+enum class Reached { kNoErase, kNoVerdict, kVerdict };
 
-  EXPECT_THAT(std::vector<uint8_t>(nand.Page(0), nand.Page(1)), ElementsAreArray(oldPageZero));
-  EXPECT_THAT(std::vector<uint8_t>(nand.Page(1), nand.Page(1) + 15360), ElementsAreArray(image));
-  EXPECT_EQ(nand.Page(2)[0], image[2112]);
-  EXPECT_EQ(nand.Page(8)[575], image[15359]);
-  // Pages 1..63 held other data before; the rest must be written as erased flash.
-  for (uint32_t offset = 8 * kNandPageSize + 576; offset < kNandBlockBytes; ++offset) {
-    ASSERT_EQ(nand.bytes[offset], 0xFF) << offset;
-  }
-}
-
-struct VerdictCase {
+struct RewriteCase {
   const char* name;
-  UsbAnswer verdict;
+  NandFaults faults;
   bool expected;
+  Reached reached;
 };
 
-class RewriteVerdict : public RewriteTest, public ::testing::WithParamInterface<VerdictCase> {};
-
-TEST_P(RewriteVerdict, TheRecordersByteDecides) {
-  nand.verdict = GetParam().verdict;
-  EXPECT_EQ(UsbRewriteNandBootBlock(link, image.data()), GetParam().expected);
-  EXPECT_EQ(usb.CountRequest(USB_REQ_BOOT_BLOCK_VERDICT), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Verdicts, RewriteVerdict,
-                         ::testing::Values(VerdictCase{"Zero", {true, {0}}, false},
-                                           VerdictCase{"One", {true, {1}}, true},
-                                           VerdictCase{"High", {true, {0x80}}, true},
-                                           VerdictCase{"RequestFails", {false}, true}),
-                         [](const auto& info) { return info.param.name; });
-
-TEST_F(RewriteTest, FailedEraseStatusDoesNotStopTheRewrite) {
-  nand.eraseStatus = 1;
-  EXPECT_TRUE(UsbRewriteNandBootBlock(link, image.data()));
-  EXPECT_EQ(usb.CountRequest(USB_REQ_NAND_WRITE_SETUP), 64u);
-  EXPECT_EQ(usb.CountRequest(USB_REQ_NAND_READ_SETUP), 64u);
-  EXPECT_EQ(usb.CountRequest(USB_REQ_BOOT_BLOCK_VERDICT), 1u);
-}
-
-struct ReadBackCase {
-  const char* name;
-  uint32_t flip;      // block offset altered on the way back
-  uint32_t failPage;  // page whose read-back transfer fails
-  bool expected;
-};
-
-class RewriteReadBack : public RewriteTest, public ::testing::WithParamInterface<ReadBackCase> {};
+class RewriteOutcome : public RewriteTest, public ::testing::WithParamInterface<RewriteCase> {};
 
 // The image ends in erased padding, so a page that does not come back leaves bytes that would
 // still compare equal.
-TEST_P(RewriteReadBack, OnlyAWholeMatchingImageGetsAVerdict) {
+TEST_P(RewriteOutcome, OnlyAWholeBlockReadAndAWholeMatchingImageGetAVerdict) {
   std::fill(image.begin() + 10752, image.end(), 0xFF);
-  nand.flipOnReadBack = GetParam().flip;
-  nand.failReadBackOfPage = GetParam().failPage;
-  EXPECT_EQ(UsbRewriteNandBootBlock(link, image.data()), GetParam().expected);
-  EXPECT_EQ(usb.CountRequest(USB_REQ_BOOT_BLOCK_VERDICT), GetParam().expected ? 1u : 0u);
-  EXPECT_EQ(usb.CountRequest(USB_REQ_NAND_READ_SETUP), 64u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, RewriteReadBack,
-    ::testing::Values(ReadBackCase{"LastImageByte", 8 * kNandPageSize + 575, kNandFaultNone, false},
-                      ReadBackCase{"FirstByteAfterImage", 8 * kNandPageSize + 576, kNandFaultNone,
-                                   true},
-                      ReadBackCase{"LastImagePageMissing", kNandFaultNone, 8, false},
-                      ReadBackCase{"PageAfterImageMissing", kNandFaultNone, 9, true}),
-    [](const auto& info) { return info.param.name; });
-
-struct FirstReadCase {
-  const char* name;
-  bool failSetup;
-  bool failRead;
-  uint32_t delivered;
-};
-
-class RewriteFirstRead : public RewriteTest, public ::testing::WithParamInterface<FirstReadCase> {};
-
-TEST_P(RewriteFirstRead, EndsBeforeTheEraseUnlessTheWholeBlockCameIn) {
-  nand.failFirstSetup = GetParam().failSetup;
-  nand.failFirstRead = GetParam().failRead;
-  nand.firstReadBytes = GetParam().delivered;
+  nand.faults = GetParam().faults;
+  const Reached reached = GetParam().reached;
   const std::vector<uint8_t> before = nand.bytes;
 
-  EXPECT_FALSE(UsbRewriteNandBootBlock(link, image.data()));
-  EXPECT_EQ(usb.CountRequest(USB_REQ_NAND_ERASE_BLOCK), 0u);
-  EXPECT_EQ(usb.CountRequest(USB_REQ_NAND_WRITE_SETUP), 0u);
-  EXPECT_EQ(BulkWrites(), 0u);
-  EXPECT_EQ(nand.bytes, before);
+  EXPECT_EQ(UsbRewriteNandBootBlock(link, image.data()), GetParam().expected);
+  EXPECT_EQ(usb.Count(Kind::kVendor, USB_REQ_BOOT_BLOCK_VERDICT),
+            reached == Reached::kVerdict ? 1u : 0u);
+  const size_t pages = reached == Reached::kNoErase ? 0 : 64;
+  EXPECT_EQ(usb.Count(Kind::kVendor, USB_REQ_NAND_ERASE_BLOCK), pages ? 1u : 0u);
+  EXPECT_EQ(usb.Count(Kind::kVendor, USB_REQ_NAND_WRITE_SETUP), pages);
+  EXPECT_EQ(usb.Count(Kind::kBulkWrite), pages);
+  if (pages) {
+    EXPECT_EQ(usb.Count(Kind::kVendor, USB_REQ_NAND_READ_SETUP), pages);
+  } else {
+    EXPECT_EQ(nand.bytes, before);
+  }
 }
 
+constexpr uint32_t kLastImageByte = 8 * kNandPageSize + 575;
+
 INSTANTIATE_TEST_SUITE_P(
-    Faults, RewriteFirstRead,
-    ::testing::Values(FirstReadCase{"OneByteShort", false, false, kNandBlockBytes - 1},
-                      FirstReadCase{"OnlyPageZero", false, false, kNandPageSize},
-                      FirstReadCase{"NothingArrives", false, false, 0},
-                      FirstReadCase{"TransferFails", false, true, kNandBlockBytes},
-                      FirstReadCase{"SetupFails", true, false, kNandBlockBytes}),
+    Faults, RewriteOutcome,
+    ::testing::Values(
+        RewriteCase{"VerdictZero", {.verdict = {true, {0}}}, false, Reached::kVerdict},
+        RewriteCase{"VerdictOne", {}, true, Reached::kVerdict},
+        RewriteCase{"VerdictHigh", {.verdict = {true, {0x80}}}, true, Reached::kVerdict},
+        RewriteCase{"VerdictFails", {.verdict = {false}}, true, Reached::kVerdict},
+        RewriteCase{"EraseStatusOne", {.eraseStatus = 1}, true, Reached::kVerdict},
+        RewriteCase{
+            "LastImageByte", {.flipOnReadBack = kLastImageByte}, false, Reached::kNoVerdict},
+        RewriteCase{
+            "FirstByteAfterImage", {.flipOnReadBack = kLastImageByte + 1}, true, Reached::kVerdict},
+        RewriteCase{"LastImagePageMissing", {.failReadBackOfPage = 8}, false, Reached::kNoVerdict},
+        RewriteCase{"PageAfterImageMissing", {.failReadBackOfPage = 9}, true, Reached::kVerdict},
+        RewriteCase{
+            "OneByteShort", {.firstReadBytes = kNandBlockBytes - 1}, false, Reached::kNoErase},
+        RewriteCase{"OnlyPageZero", {.firstReadBytes = kNandPageSize}, false, Reached::kNoErase},
+        RewriteCase{"NothingArrives", {.firstReadBytes = 0}, false, Reached::kNoErase},
+        RewriteCase{"TransferFails", {.failFirstRead = true}, false, Reached::kNoErase},
+        RewriteCase{"SetupFails", {.failFirstSetup = true}, false, Reached::kNoErase}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
