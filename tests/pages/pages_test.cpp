@@ -54,29 +54,6 @@ Fn Symbol(void* handle, const char* name) {
   return reinterpret_cast<Fn>(dlsym(handle, name));
 }
 
-struct Api {
-  std::unique_ptr<void, int (*)(void*)> handle{nullptr, &dlclose};
-  Q71_IsConnectedFn isConnected = nullptr;
-  Q71_GetFlashParamsFn getFlashParams = nullptr;
-  Q71_ReadPagesFn readPages = nullptr;
-  Q71_WritePagesFn writePages = nullptr;
-  Q71_ReadPartsOfPagesFn readParts = nullptr;
-
-  explicit Api(const char* path) {
-    handle.reset(dlopen(path, RTLD_NOW | RTLD_LOCAL));
-    if (!handle) return;
-    void* h = handle.get();
-    isConnected = Symbol<Q71_IsConnectedFn>(h, "Q71_IsConnected");
-    getFlashParams = Symbol<Q71_GetFlashParamsFn>(h, "Q71_GetFlashParams");
-    readPages = Symbol<Q71_ReadPagesFn>(h, "Q71_ReadPages");
-    writePages = Symbol<Q71_WritePagesFn>(h, "Q71_WritePages");
-    readParts = Symbol<Q71_ReadPartsOfPagesFn>(h, "Q71_ReadPartsOfPages");
-  }
-  bool complete() const {
-    return isConnected && getFlashParams && readPages && writePages && readParts;
-  }
-};
-
 TEST(PageLibraryTest, ExportsExactlyTheFiveFunctions) {
   for (const char* lib : {OMR72_LIBRARY, OMR72_EMULATED_LIBRARY}) {
     SCOPED_TRACE(lib);
@@ -90,18 +67,23 @@ TEST(PageLibraryTest, ExportsExactlyTheFiveFunctions) {
 
 // No scan has run, so these must fail or succeed without touching any of the host's drives.
 TEST(PageLibraryTest, NativeLibraryRefusesWhatItCannotDoYet) {
-  Api api(OMR72_LIBRARY);
-  ASSERT_TRUE(api.complete()) << dlerror();
+  std::unique_ptr<void, int (*)(void*)> lib(dlopen(OMR72_LIBRARY, RTLD_NOW | RTLD_LOCAL), &dlclose);
+  ASSERT_TRUE(lib) << dlerror();
+  auto getFlashParams = Symbol<Q71_GetFlashParamsFn>(lib.get(), "Q71_GetFlashParams");
+  auto readPages = Symbol<Q71_ReadPagesFn>(lib.get(), "Q71_ReadPages");
+  auto writePages = Symbol<Q71_WritePagesFn>(lib.get(), "Q71_WritePages");
+  auto readParts = Symbol<Q71_ReadPartsOfPagesFn>(lib.get(), "Q71_ReadPartsOfPages");
+  ASSERT_TRUE(getFlashParams && readPages && writePages && readParts);
   uint8_t params[40];
   std::memset(params, 0x3C, sizeof params);
   std::vector<uint8_t> buffer(4096);
-  EXPECT_EQ(api.getFlashParams(params), 0);
+  EXPECT_EQ(getFlashParams(params), 0);
   EXPECT_TRUE(std::all_of(params, params + 40, [](uint8_t b) { return b == 0x3C; }));
-  EXPECT_EQ(api.readPages(0, buffer.data(), 0), 1);
-  EXPECT_EQ(api.readPages(0, buffer.data(), 1), 0);  // page size still unknown
-  EXPECT_EQ(api.writePages(0, buffer.data(), 0x10000), 1);
-  EXPECT_EQ(api.readParts(0, 4, 0, 0, 1, buffer.data()), 0);   // part size 0
-  EXPECT_EQ(api.readParts(0, 4, 0, 16, 1, buffer.data()), 0);  // no recorder identified
+  EXPECT_EQ(readPages(0, buffer.data(), 0), 1);
+  EXPECT_EQ(readPages(0, buffer.data(), 1), 0);  // page size still unknown
+  EXPECT_EQ(writePages(0, buffer.data(), 0x10000), 1);
+  EXPECT_EQ(readParts(0, 4, 0, 0, 1, buffer.data()), 0);   // part size 0
+  EXPECT_EQ(readParts(0, 4, 0, 16, 1, buffer.data()), 0);  // no recorder identified
 }
 
 // omr72-pages --emulated, run as a separate program in a scratch folder.
