@@ -1,5 +1,7 @@
 // The disk face: INQUIRY, the flash-parameter record, the service commands' shapes and the
 // page store.
+#include <gmock/gmock.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,28 +11,24 @@
 namespace omr72::emu {
 namespace {
 
+using ::testing::_;
+using ::testing::ElementsAre;
+
 class DiskFace : public EmulatorTest {
  protected:
+  void SetUp() override { Start(RecorderConfig{}); }
   // One raw command on the recorder's drive; the status, or -1 when it did not complete.
   int Raw(const Cdb& cdb, uint8_t dataIn, uint32_t length, uint8_t* buffer) {
     std::unique_ptr<ScsiDrive> drive = host().scsi().Open("\\\\.\\PHYSICALDRIVE1");
-    if (!drive) return -1;
-    ScsiRequest request;
-    request.cdb = cdb;
-    request.dataIn = dataIn;
-    request.length = length;
-    request.buffer = buffer;
     uint8_t status = 0xEE;
-    return drive->Execute(request, status) ? status : -1;
+    const ScsiRequest request{.dataIn = dataIn, .cdb = cdb, .buffer = buffer, .length = length};
+    return drive && drive->Execute(request, status) ? status : -1;
   }
 };
 
 TEST_F(DiskFace, InquiryMatchesTheTemplateAndGoesOnBeyondIt) {
-  Start(RecorderConfig{});
   std::vector<uint8_t> reply(2048, 0xAA);
-  Cdb inquiry{};
-  inquiry[0] = 0x12;
-  ASSERT_EQ(Raw(inquiry, kDataIn, 2048, reply.data()), 0);
+  ASSERT_EQ(Raw(Cdb{0x12}, kDataIn, 2048, reply.data()), 0);
   EXPECT_TRUE(std::equal(kInquiryTemplate.begin(), kInquiryTemplate.end(), reply.begin()));
   EXPECT_EQ(reply[kRecorderInquiryBytes - 1], 0x00);
   EXPECT_EQ(reply[kRecorderInquiryBytes], 0xAA);  // nothing past what the recorder sends
@@ -43,17 +41,15 @@ TEST_F(DiskFace, FlashParamsRecordByteForByte) {
   config.serial = "ABCDEFGHIJKLMNOPQRST";
   config.firmwareVersion = 0x0105;
   Start(config);
-  uint8_t record[40];
-  ASSERT_EQ(Raw(BuildServiceCdb(3), kDataIn, 40, record), 0);
-  const uint8_t pageCount[] = {0x00, 0x04, 0x00, 0x00};
-  EXPECT_EQ(std::memcmp(record + 1, pageCount, 4), 0);
-  EXPECT_EQ(record[11], 0x00);
-  EXPECT_EQ(record[12], 0x40);
-  EXPECT_EQ(record[14], 0x08);
-  EXPECT_EQ(record[15], 0x00);
-  EXPECT_EQ(std::memcmp(record + 17, "ABCDEFGHIJKLMNOPQRST", 20), 0);
-  EXPECT_EQ(record[38], 0x05);
-  EXPECT_EQ(record[39], 0x01);
+  std::vector<uint8_t> record(40);
+  ASSERT_EQ(Raw(BuildServiceCdb(3), kDataIn, 40, record.data()), 0);
+  // Page count, pages per block and page size big-endian; the version minor byte first.
+  EXPECT_THAT(std::vector<uint8_t>(record.begin() + 1, record.begin() + 5),
+              ElementsAre(0x00, 0x04, 0x00, 0x00));
+  EXPECT_THAT(std::vector<uint8_t>(record.begin() + 11, record.begin() + 16),
+              ElementsAre(0x00, 0x40, _, 0x08, 0x00));
+  EXPECT_EQ(std::string(record.begin() + 17, record.begin() + 37), "ABCDEFGHIJKLMNOPQRST");
+  EXPECT_THAT(std::vector<uint8_t>(record.begin() + 38, record.end()), ElementsAre(0x05, 0x01));
   ASSERT_TRUE(scsi().IsConnected());
   ASSERT_TRUE(ScsiGetFlashParams(scsi()));
   EXPECT_EQ(FlashParamsPageSize(scsi().flashParams), 2048);
@@ -67,8 +63,6 @@ TEST_F(DiskFace, CommandsNeedTheirDirectionAndLength) {
     uint32_t length;
     int status;
   };
-  Cdb unknownOpcode{};
-  unknownOpcode[0] = 0x2A;
   const Row rows[] = {
       {"read memory", BuildServiceAddressCdb(10, 0x29F9), kDataIn, 64, 0},
       {"read memory, out", BuildServiceAddressCdb(10, 0x29F9), kDataOut, 64, 2},
@@ -84,9 +78,8 @@ TEST_F(DiskFace, CommandsNeedTheirDirectionAndLength) {
       {"read pages, one page short", BuildReadPagesCdb(7, 2), kDataIn, 2048, 2},
       {"parts of pages", BuildReadPartsOfPagesCdb(0, 3, 16, 1, 0), kDataIn, 48, 0},
       {"unknown sub-command", BuildServiceCdb(7), kDataIn, 0, 2},
-      {"unknown opcode", unknownOpcode, kDataOut, 0, 2},
+      {"unknown opcode", Cdb{0x2A}, kDataOut, 0, 2},
   };
-  Start(RecorderConfig{});
   std::vector<uint8_t> buffer(4096, 0);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -98,7 +91,6 @@ TEST_F(DiskFace, CommandsNeedTheirDirectionAndLength) {
 }
 
 TEST_F(DiskFace, PagesAndPartsOfPages) {
-  Start(RecorderConfig{});
   ASSERT_TRUE(scsi().IsConnected());
   std::vector<uint8_t> pages(2 * kDiskPageSize);
   for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<uint8_t>(i / 7);
@@ -119,7 +111,6 @@ TEST_F(DiskFace, PagesAndPartsOfPages) {
 }
 
 TEST_F(DiskFace, SerialRecordReplacesFlashCopyToo) {
-  Start(RecorderConfig{});
   ASSERT_TRUE(scsi().IsConnected());
   const uint8_t serial[21] = {'A', 'B', 'C', 'D', 'E', 'W', '1', '2', '3', '4', '5',
                               '6', '7', '8', '9', '0', 'A', 'B', 'C', 'D', 'E'};
@@ -131,40 +122,6 @@ TEST_F(DiskFace, SerialRecordReplacesFlashCopyToo) {
   EXPECT_EQ(block[20], 0xFF);  // the flash copy holds 20 bytes
   ASSERT_TRUE(ScsiGetFlashParams(scsi()));
   EXPECT_EQ(std::memcmp(FlashParamsSerialNumber(scsi().flashParams), serial, 20), 0);
-}
-
-TEST_F(DiskFace, VersionCommandsFollowTheConfiguration) {
-  struct Row {
-    const char* name;
-    uint16_t bootLoader;
-    bool silent;
-    std::optional<uint16_t> firmware;
-    bool versionOk;
-    bool paramsOk;
-  };
-  const Row rows[] = {
-      {"both", 0x0102, false, 0x0105, true, true},
-      {"no boot loader", 0, false, 0x0105, true, true},
-      {"silent boot loader", 0x0102, true, 0x0105, false, true},
-      {"no firmware", 0x0102, false, std::nullopt, true, false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    RecorderConfig config;
-    config.bootLoaderVersion = row.bootLoader;
-    config.bootLoaderSilent = row.silent;
-    config.firmwareVersion = row.firmware;
-    Start(config);
-    ASSERT_TRUE(scsi().IsConnected());
-    uint16_t version = 0;
-    EXPECT_EQ(ScsiGetBootLoaderVersion(scsi(), &version), row.versionOk);
-    EXPECT_EQ(version, row.versionOk ? row.bootLoader : 0);
-    EXPECT_EQ(ScsiGetFlashParams(scsi()), row.paramsOk);
-    uint8_t block[64];
-    ASSERT_TRUE(ScsiReadMemory(scsi(), 0x29F9, block));
-    const uint16_t installed = row.firmware.value_or(0xFFFF);
-    EXPECT_EQ(block[0] | (block[1] << 8), installed);
-  }
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ constexpr uint16_t kImageFirmware = 0x0207;
 constexpr uint16_t kImageBootLoader = 0x0103;
 constexpr uint16_t kImageOldBootLoader = 0x0009;
 
-// An image of the given size whose bytes 0x29F9.. (or 0x1000..) carry a version word.
+// An image whose bytes at versionOffset (0x29F9 firmware, 0x1000 boot loader) carry a version.
 inline std::vector<uint8_t> MakeImage(uint8_t seed, uint32_t versionOffset, uint16_t version) {
   std::vector<uint8_t> image(0xFC00);
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * seed + seed);
@@ -28,19 +28,18 @@ inline std::vector<uint8_t> MakeImage(uint8_t seed, uint32_t versionOffset, uint
   return image;
 }
 
-inline KnownImages TestImages() {
-  KnownImages images;
-  images.firmware = MakeImage(3, 0x29F9, kImageFirmware);
-  std::copy_n("R72QX", 5, images.firmware.begin() + 0x29FB);
-  images.bootLoaders.push_back(MakeImage(5, 0x1000, kImageBootLoader));
-  images.bootLoaders.push_back(MakeImage(7, 0x1000, kImageOldBootLoader));
-  return images;
-}
-
 class EmulatorTest : public ::testing::Test {
  public:
+  static RecorderConfig Config(StartRoute route) {
+    RecorderConfig config;
+    config.route = route;
+    return config;
+  }
   void Start(RecorderConfig config) {
-    images_ = TestImages();
+    images_.firmware = MakeImage(3, 0x29F9, kImageFirmware);
+    std::copy_n("R72QX", 5, images_.firmware.begin() + 0x29FB);
+    images_.bootLoaders = {MakeImage(5, 0x1000, kImageBootLoader),
+                           MakeImage(7, 0x1000, kImageOldBootLoader)};
     host_ = std::make_unique<EmulatedHost>(config, images_);
     usb_ = std::make_unique<UsbLink>(host_->usb());
     usb_->SetDeviceIds(kRecorderVendorId, kRecorderProductId);
@@ -53,15 +52,9 @@ class EmulatorTest : public ::testing::Test {
   const KnownImages& images() const { return images_; }
 
   // Scans until the recorder shows on that route; false after `limit` scans.
-  bool DiskBackWithin(int limit) {
+  bool BackWithin(int limit, Face face = Face::kDisk) {
     for (int i = 0; i < limit; ++i) {
-      if (scsi().IsConnected()) return true;
-    }
-    return false;
-  }
-  bool UsbBackWithin(int limit) {
-    for (int i = 0; i < limit; ++i) {
-      if (usb().IsConnected()) return true;
+      if (face == Face::kUsb ? usb().IsConnected() : scsi().IsConnected()) return true;
     }
     return false;
   }

@@ -1,5 +1,4 @@
 // The restart rule and the recorder's comings and goings, driven through the real links.
-#include <functional>
 #include <string>
 
 #include "tests/emulator/emulator_fixture.h"
@@ -7,79 +6,65 @@
 namespace omr72::emu {
 namespace {
 
-using Action = std::function<void(EmulatorTest&, const KnownImages&)>;
-
-struct RestartCase {
-  const char* name;
-  StartRoute route;
-  Action before;   // what the host does before the restart
-  Action restart;  // the request that restarts the recorder
-  Face back;
-  uint16_t bootLoader;
-  std::optional<uint16_t> firmware;
-  bool firmwareWritten;
-};
-
-void Nothing(EmulatorTest&, const KnownImages&) {}
-
 using RestartRule = EmulatorTest;
+using Step = bool (*)(EmulatorTest&);
 
 TEST_F(RestartRule, GuardPageAndFlashDecideFaceAndVersions) {
-  auto eraseOnDisk = [](EmulatorTest& t, const KnownImages&) {
-    ASSERT_TRUE(t.scsi().IsConnected());
-    ASSERT_TRUE(ScsiEraseFlashPage(t.scsi(), 0x200));
-  };
-  auto eraseOnUsb = [](EmulatorTest& t, const KnownImages&) {
+  const Step nothing = [](EmulatorTest&) { return true; };
+  const Step eraseOnDisk = [](EmulatorTest& t) { return ScsiEraseFlashPage(t.scsi(), 0x200); };
+  const Step eraseOnUsb = [](EmulatorTest& t) {
     uint8_t reply[2];
-    ASSERT_TRUE(UsbEraseFlashPage(t.usb(), 0x200, reply));
+    return UsbEraseFlashPage(t.usb(), 0x200, reply);
   };
-  auto writeBootLoader = [](EmulatorTest& t, const KnownImages& im) {
-    ASSERT_TRUE(t.scsi().IsConnected());
-    ASSERT_TRUE(ScsiWriteMcuFlash(t.scsi(), im.bootLoaders[0].data()));
+  const Step writeBootLoader = [](EmulatorTest& t) {
+    return ScsiWriteMcuFlash(t.scsi(), t.images().bootLoaders[0].data());
   };
-  auto writeFirmware = [](EmulatorTest& t, const KnownImages& im) {
-    ASSERT_TRUE(t.scsi().IsConnected());
-    ASSERT_TRUE(ScsiWriteMcuFlash(t.scsi(), im.firmware.data()));
+  const Step writeFirmware = [](EmulatorTest& t) {
+    return ScsiWriteMcuFlash(t.scsi(), t.images().firmware.data());
   };
-  auto writeFirmwareThenErase = [&](EmulatorTest& t, const KnownImages& im) {
-    writeFirmware(t, im);
-    ASSERT_TRUE(ScsiEraseFlashPage(t.scsi(), 0x200));
+  const Step writeFirmwareThenErase = [](EmulatorTest& t) {
+    return ScsiWriteMcuFlash(t.scsi(), t.images().firmware.data()) &&
+           ScsiEraseFlashPage(t.scsi(), 0x200);
   };
-  auto scsiRestart = [](EmulatorTest& t, const KnownImages&) {
-    ASSERT_TRUE(t.scsi().IsConnected());
-    ASSERT_TRUE(ScsiRestart(t.scsi()));
-  };
-  auto scsiCommand6 = [](EmulatorTest& t, const KnownImages&) {
-    ASSERT_TRUE(t.scsi().IsConnected());
-    ASSERT_TRUE(ScsiServiceCommand6(t.scsi()));
-  };
-  auto usbRestart = [](EmulatorTest& t, const KnownImages&) { ASSERT_TRUE(UsbRestart(t.usb())); };
+  const Step restart13 = [](EmulatorTest& t) { return ScsiRestart(t.scsi()); };
+  const Step command6 = [](EmulatorTest& t) { return ScsiServiceCommand6(t.scsi()); };
+  const Step usbRestart = [](EmulatorTest& t) { return UsbRestart(t.usb()); };
 
-  const RestartCase cases[] = {
-      {"erased guard on disk stays a disk", StartRoute::kDisk, eraseOnDisk, scsiRestart,
-       Face::kDisk, 0x0100, 0x0105, false},
+  const struct {
+    const char* name;
+    StartRoute route;
+    Step before;   // what the host does before the restart
+    Step restart;  // the request that restarts the recorder
+    Face back;
+    uint16_t bootLoader;
+    std::optional<uint16_t> firmware;
+    bool firmwareWritten;
+  } cases[] = {
+      {"erased guard on disk stays a disk", StartRoute::kDisk, eraseOnDisk, restart13, Face::kDisk,
+       0x0100, 0x0105, false},
       {"erased guard on USB stays on USB", StartRoute::kUsb, eraseOnUsb, usbRestart, Face::kUsb,
        0x0100, 0x0105, false},
-      {"erased guard on both faces comes back on USB", StartRoute::kBoth, eraseOnDisk, scsiRestart,
+      {"erased guard on both faces comes back on USB", StartRoute::kBoth, eraseOnDisk, restart13,
        Face::kUsb, 0x0100, 0x0105, false},
-      {"USB with intact guard comes back as a disk", StartRoute::kUsb, Nothing, usbRestart,
+      {"USB with intact guard comes back as a disk", StartRoute::kUsb, nothing, usbRestart,
        Face::kDisk, 0x0100, 0x0105, false},
-      {"sub-command 6 restarts like 13", StartRoute::kDisk, Nothing, scsiCommand6, Face::kDisk,
-       0x0100, 0x0105, false},
-      {"a written boot loader reports its version", StartRoute::kDisk, writeBootLoader, scsiRestart,
+      {"sub-command 6 restarts like 13", StartRoute::kDisk, nothing, command6, Face::kDisk, 0x0100,
+       0x0105, false},
+      {"a written boot loader reports its version", StartRoute::kDisk, writeBootLoader, restart13,
        Face::kDisk, kImageBootLoader, 0x0105, false},
-      {"written firmware reports its version", StartRoute::kDisk, writeFirmware, scsiRestart,
+      {"written firmware reports its version", StartRoute::kDisk, writeFirmware, restart13,
        Face::kDisk, 0x0100, kImageFirmware, true},
       {"firmware behind an erased guard is not started", StartRoute::kDisk, writeFirmwareThenErase,
-       scsiRestart, Face::kDisk, 0x0100, 0x0105, false},
+       restart13, Face::kDisk, 0x0100, 0x0105, false},
   };
-  for (const RestartCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RecorderConfig config;
-    config.route = c.route;
-    Start(config);
-    c.before(*this, images());
-    c.restart(*this, images());
+    Start(Config(c.route));
+    if (c.route != StartRoute::kUsb) {
+      ASSERT_TRUE(scsi().IsConnected());
+    }
+    ASSERT_TRUE(c.before(*this));
+    ASSERT_TRUE(c.restart(*this));
     // Settled at the restart itself, before the recorder is back.
     EXPECT_EQ(recorder().face(), Face::kNone);
     EXPECT_EQ(recorder().returnFace(), c.back);
@@ -96,18 +81,9 @@ TEST_F(RestartRule, GuardPageAndFlashDecideFaceAndVersions) {
   }
 }
 
-TEST_F(RestartRule, WrittenFirmwareBringsItsModelTag) {
-  Start(RecorderConfig{});
-  ASSERT_TRUE(scsi().IsConnected());
-  ASSERT_TRUE(ScsiWriteMcuFlash(scsi(), images().firmware.data()));
-  ASSERT_TRUE(ScsiRestart(scsi()));
-  EXPECT_EQ(std::string(recorder().modelTag().begin(), recorder().modelTag().end()), "R72QX");
-}
-
 TEST_F(RestartRule, AttachAfterKeepsTheRecorderAwayForThatManyPolls) {
-  RecorderConfig config;
+  RecorderConfig config = Config(StartRoute::kUsb);
   config.attachAfter = 4;
-  config.route = StartRoute::kUsb;
   Start(config);
   for (int poll = 1; poll <= 2; ++poll) EXPECT_FALSE(usb().IsConnected());
   for (int poll = 3; poll <= 4; ++poll) EXPECT_FALSE(scsi().IsConnected());
@@ -116,27 +92,23 @@ TEST_F(RestartRule, AttachAfterKeepsTheRecorderAwayForThatManyPolls) {
 }
 
 TEST_F(RestartRule, NoRecorderAndNoReturnNeverAppear) {
-  RecorderConfig none;
-  none.route = StartRoute::kNone;
-  Start(none);
-  EXPECT_FALSE(DiskBackWithin(50));
-  EXPECT_FALSE(UsbBackWithin(50));
+  Start(Config(StartRoute::kNone));
+  EXPECT_FALSE(BackWithin(50));
+  EXPECT_FALSE(BackWithin(50, Face::kUsb));
 
   RecorderConfig gone;
   gone.noReturn = true;
   Start(gone);
   ASSERT_TRUE(scsi().IsConnected());
   ASSERT_TRUE(ScsiRestart(scsi()));
-  EXPECT_FALSE(DiskBackWithin(50));
-  EXPECT_FALSE(UsbBackWithin(50));
+  EXPECT_FALSE(BackWithin(50));
+  EXPECT_FALSE(BackWithin(50, Face::kUsb));
   EXPECT_EQ(recorder().returnFace(), Face::kNone);
   EXPECT_EQ(recorder().restarts(), 1);
 }
 
 TEST_F(RestartRule, DiskPollsReplugARecorderStuckOnUsb) {
-  RecorderConfig config;
-  config.route = StartRoute::kUsb;
-  Start(config);
+  Start(Config(StartRoute::kUsb));
   for (int i = 0; i < kReplugPolls - 1; ++i) EXPECT_FALSE(scsi().IsConnected());
   ASSERT_TRUE(usb().IsConnected());  // someone still talks to it over USB: count again
   for (int i = 0; i < kReplugPolls - 1; ++i) EXPECT_FALSE(scsi().IsConnected());
@@ -144,7 +116,7 @@ TEST_F(RestartRule, DiskPollsReplugARecorderStuckOnUsb) {
   EXPECT_FALSE(scsi().IsConnected());
   EXPECT_EQ(recorder().restarts(), 1);
   EXPECT_EQ(recorder().returnFace(), Face::kDisk);
-  EXPECT_TRUE(DiskBackWithin(kRestartPolls + 1));
+  EXPECT_TRUE(BackWithin(kRestartPolls + 1));
   EXPECT_EQ(recorder().restarts(), 1);
 }
 
@@ -157,7 +129,7 @@ TEST_F(RestartRule, ComesBackOnAnotherDriveAndCommandsFollowIt) {
   EXPECT_EQ(scsi().DriveDigit(), '1');
   ASSERT_TRUE(ScsiRestart(scsi()));
   EXPECT_FALSE(scsi().IsConnected());
-  ASSERT_TRUE(DiskBackWithin(kRestartPolls));
+  ASSERT_TRUE(BackWithin(kRestartPolls));
   EXPECT_EQ(scsi().DriveDigit(), '4');
   uint8_t block[64];
   ASSERT_TRUE(ScsiReadMemory(scsi(), 0x29F9, block));
@@ -170,14 +142,11 @@ TEST_F(RestartRule, AHandleOpenedBeforeARestartIsDead) {
   ASSERT_TRUE(old);
   ASSERT_TRUE(scsi().IsConnected());
   ASSERT_TRUE(ScsiRestart(scsi()));
-  ASSERT_TRUE(DiskBackWithin(kRestartPolls + 1));
+  ASSERT_TRUE(BackWithin(kRestartPolls + 1));
   uint8_t block[64];
-  ScsiRequest request;
-  request.cdb = BuildServiceAddressCdb(10, 0);
-  request.buffer = block;
-  request.length = 64;
   uint8_t status = 0x55;
-  EXPECT_FALSE(old->Execute(request, status));
+  EXPECT_FALSE(old->Execute(
+      ScsiRequest{.cdb = BuildServiceAddressCdb(10, 0), .buffer = block, .length = 64}, status));
   EXPECT_EQ(status, 0x55);
 }
 
@@ -189,7 +158,7 @@ TEST_F(RestartRule, RealisticRestartWaitsForTimeNotPolls) {
   Start(config);
   ASSERT_TRUE(scsi().IsConnected());
   ASSERT_TRUE(ScsiRestart(scsi()));
-  EXPECT_FALSE(DiskBackWithin(kRestartPolls * 4));
+  EXPECT_FALSE(BackWithin(kRestartPolls * 4));
   bool back = false;
   for (int i = 0; i < 200 && !back; ++i) {
     host().sleeper().SleepMs(25);

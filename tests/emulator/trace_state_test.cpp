@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "emulator/state_json.h"
 #include "tests/emulator/emulator_fixture.h"
 
 namespace omr72::emu {
@@ -11,9 +10,7 @@ namespace {
 using TraceAndState = EmulatorTest;
 
 TEST_F(TraceAndState, OneLinePerRequestInTheExactFormat) {
-  RecorderConfig config;
-  config.route = StartRoute::kBoth;
-  Start(config);
+  Start(Config(StartRoute::kBoth));
   std::vector<std::string> sunk;
   host().SetTraceSink([&](const std::string& line) { sunk.push_back(line); });
   ASSERT_TRUE(scsi().IsConnected());  // presence tests leave no line
@@ -38,8 +35,7 @@ TEST_F(TraceAndState, OneLinePerRequestInTheExactFormat) {
 }
 
 TEST_F(TraceAndState, FailedCommandsTakeNoEffectAndShortOnesMoveHalf) {
-  RecorderConfig config;
-  config.route = StartRoute::kBoth;
+  RecorderConfig config = Config(StartRoute::kBoth);
   config.failCommands = {2, 4};
   config.shortCommands = {3, 5, 6};
   Start(config);
@@ -74,8 +70,7 @@ TEST_F(TraceAndState, FailedCommandsTakeNoEffectAndShortOnesMoveHalf) {
 }
 
 TEST_F(TraceAndState, ForeignDevicesSeeOnlyWhatIsSentToThem) {
-  RecorderConfig config;
-  config.route = StartRoute::kBoth;
+  RecorderConfig config = Config(StartRoute::kBoth);
   config.drive = 3;
   config.usbName = 2;
   config.foreignDisks = {0, 5, 8};
@@ -91,14 +86,11 @@ TEST_F(TraceAndState, ForeignDevicesSeeOnlyWhatIsSentToThem) {
   EXPECT_FALSE(ScsiReadMemory(scsi(), 0, block));
   EXPECT_EQ(UsbGetFirmwareVersion(usb()), 0);
 
-  const std::vector<ForeignDiskEntry>* disk0 = host().ForeignDiskLog(0);
-  ASSERT_NE(disk0, nullptr);
-  EXPECT_FALSE(disk0->empty());
-  for (const ForeignDiskEntry& entry : *disk0) EXPECT_EQ(entry.cdb[0], 0x12);
-  for (int drive : {5, 8}) {
-    for (const ForeignDiskEntry& entry : *host().ForeignDiskLog(drive)) {
-      EXPECT_EQ(entry.cdb[0], 0x12);
-    }
+  for (int drive : {0, 5, 8}) {
+    const std::vector<ForeignDiskEntry>* log = host().ForeignDiskLog(drive);
+    ASSERT_NE(log, nullptr);
+    EXPECT_FALSE(log->empty());
+    for (const ForeignDiskEntry& entry : *log) EXPECT_EQ(entry.cdb[0], 0x12) << drive;
   }
   for (int slot : {0, 1}) {
     const std::vector<ForeignUsbEntry>* log = host().ForeignUsbLog(slot);
@@ -112,30 +104,28 @@ TEST_F(TraceAndState, ForeignDevicesSeeOnlyWhatIsSentToThem) {
   // Sent to it on purpose, a foreign disk logs it, rejects the vendor command, reads zeros.
   std::unique_ptr<ScsiDrive> foreign = host().scsi().Open("\\\\.\\PHYSICALDRIVE5");
   ASSERT_TRUE(foreign);
-  ScsiRequest request;
-  request.cdb = BuildServiceAddressCdb(10, 0);
-  request.buffer = block;
-  request.length = 64;
   uint8_t status = 0;
-  ASSERT_TRUE(foreign->Execute(request, status));
+  ASSERT_TRUE(foreign->Execute(
+      ScsiRequest{.cdb = BuildServiceAddressCdb(10, 0), .buffer = block, .length = 64}, status));
   EXPECT_EQ(status, 2);
-  request.cdb = BuildReadPagesCdb(0, 1);
   std::vector<uint8_t> page(2048, 0xAA);
-  request.buffer = page.data();
-  request.length = 2048;
-  ASSERT_TRUE(foreign->Execute(request, status));
+  ASSERT_TRUE(foreign->Execute(
+      ScsiRequest{.cdb = BuildReadPagesCdb(0, 1), .buffer = page.data(), .length = 2048}, status));
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; }));
   EXPECT_EQ(host().ForeignDiskLog(5)->back().cdb[0], 0x28);
   EXPECT_EQ(host().trace().back().rfind("scsi drive=5 cdb=28", 0), 0u);
 }
 
+// A recorder with another model tag takes the tag of the firmware written into it.
 TEST_F(TraceAndState, StateJsonAtStartAfterRestartAndAfterAnUpdate) {
-  Start(RecorderConfig{});
+  RecorderConfig config;
+  config.modelTag = ModelTag{'R', '7', '2', 'Z', 'Z'};
+  Start(config);
   EXPECT_EQ(host().StateJson(),
             "{\"route\":\"disk\",\"bootLoaderVersion\":\"1.0\",\"firmwareVersion\":\"1.5\","
             "\"serial\":\"ABCDE12345\",\"firmwareImageWritten\":false,\"restarts\":0,"
-            "\"modelTag\":\"R72QX\",\"bootBlockAccepted\":false}");
+            "\"modelTag\":\"R72ZZ\",\"bootBlockAccepted\":false}");
   ASSERT_TRUE(scsi().IsConnected());
   ASSERT_TRUE(ScsiWriteMcuFlash(scsi(), images().firmware.data()));
   ASSERT_TRUE(ScsiRestart(scsi()));
@@ -144,22 +134,17 @@ TEST_F(TraceAndState, StateJsonAtStartAfterRestartAndAfterAnUpdate) {
             "\"serial\":\"ABCDE12345\",\"firmwareImageWritten\":true,\"restarts\":1,"
             "\"modelTag\":\"R72QX\",\"bootBlockAccepted\":false}");
 
-  RecorderConfig odd;
-  odd.route = StartRoute::kUsb;
+  // Quote and backslash escaped, control and non-ASCII bytes as \u00XX, the rest as it is.
+  RecorderConfig odd = Config(StartRoute::kUsb);
   odd.firmwareVersion = std::nullopt;
   odd.bootLoaderVersion = 0x010A;
-  odd.serial = std::string("a\"b\\c\x01\xC3", 7);
-  odd.modelTag = ModelTag{'R', '7', '2', 'Z', 'Z'};
+  odd.serial = std::string("a\"b\\ /~\x01\x1F\x7F\xC3\xFF", 12);
   Start(odd);
   EXPECT_EQ(host().StateJson(),
             "{\"route\":\"usb\",\"bootLoaderVersion\":\"1.10\",\"firmwareVersion\":null,"
-            "\"serial\":\"a\\\"b\\\\c\\u0001\\u00C3\",\"firmwareImageWritten\":false,"
-            "\"restarts\":0,\"modelTag\":\"R72ZZ\",\"bootBlockAccepted\":false}");
-}
-
-TEST(JsonEscape, ControlAndNonAsciiBytesBecomeUnicodeEscapes) {
-  const uint8_t bytes[] = {'O', 'K', 0x1F, 0x7F, 0xFF, '/'};
-  EXPECT_EQ(JsonEscapeBytes(bytes, sizeof bytes), "OK\\u001F\\u007F\\u00FF/");
+            "\"serial\":\"a\\\"b\\\\ /~\\u0001\\u001F\\u007F\\u00C3\\u00FF\","
+            "\"firmwareImageWritten\":false,\"restarts\":0,\"modelTag\":\"R72QX\","
+            "\"bootBlockAccepted\":false}");
 }
 
 }  // namespace

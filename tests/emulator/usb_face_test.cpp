@@ -8,23 +8,11 @@
 namespace omr72::emu {
 namespace {
 
-class UsbFace : public EmulatorTest {
- protected:
-  void StartOnUsb(RecorderConfig config = {}) {
-    config.route = StartRoute::kUsb;
-    Start(config);
-  }
-  bool Request(uint8_t direction, uint8_t request, uint16_t length, uint16_t index = 0) {
-    uint8_t buffer[64] = {};
-    return usb().VendorRequest(direction, request, 0, index, length, buffer);
-  }
-  bool TraceHas(const std::string& fragment) {
-    const std::vector<std::string>& lines = host().trace();
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-      return line.find(fragment) != std::string::npos;
-    });
-  }
-};
+using UsbFace = EmulatorTest;
+
+bool AllErased(const uint8_t* begin, const uint8_t* end) {
+  return std::all_of(begin, end, [](uint8_t b) { return b == 0xFF; });
+}
 
 TEST_F(UsbFace, RequestsNeedTheirDirectionAndLength) {
   struct Row {
@@ -40,55 +28,66 @@ TEST_F(UsbFace, RequestsNeedTheirDirectionAndLength) {
       {1, 0xC6, 2, 0, true},   {0, 0xD1, 5, 0, true},   {1, 0xD2, 1, 0, true},
       {0, 0xE0, 19, 0, false}, {0, 0xE1, 18, 0, false}, {1, 0x99, 2, 0, false},
   };
-  StartOnUsb();
+  Start(Config(StartRoute::kUsb));
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << "request 0x" << std::hex << int{row.request} << " dir "
                                     << int{row.direction} << " len " << std::dec << row.length);
-    EXPECT_EQ(Request(row.direction, row.request, row.length, row.index), row.ok);
+    uint8_t buffer[64] = {};
+    EXPECT_EQ(usb().VendorRequest(row.direction, row.request, 0, row.index, row.length, buffer),
+              row.ok);
   }
   EXPECT_EQ(recorder().restarts(), 0);
 }
 
-TEST_F(UsbFace, VersionRepliesAndTheirFallback) {
+// The same configured versions, seen through both faces and both links.
+TEST_F(UsbFace, VersionRepliesOnBothFacesAndTheLinksFallback) {
   struct Row {
     const char* name;
     uint16_t bootLoader;
     bool silent;
     std::optional<uint16_t> firmware;
-    uint16_t linkBootLoader;  // what UsbGetBootLoaderVersion makes of it
-    uint16_t linkFirmware;
+    uint16_t usbBootLoader;  // what UsbGetBootLoaderVersion makes of it
+    uint16_t usbFirmware;
   };
   const Row rows[] = {
       {"both answer", 0x0105, false, 0x0203, 0x0105, 0x0203},
       {"no boot loader answers 00 00", 0, false, 0x0203, 0, 0x0203},
       {"silent boot loader, firmware answers", 0x0105, true, 0x0203, 0x0100, 0x0203},
       {"silent and no firmware", 0x0105, true, std::nullopt, 0, 0},
+      {"no firmware", 0x0102, false, std::nullopt, 0x0102, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    RecorderConfig config;
+    RecorderConfig config = Config(StartRoute::kBoth);
     config.bootLoaderVersion = row.bootLoader;
     config.bootLoaderSilent = row.silent;
     config.firmwareVersion = row.firmware;
-    StartOnUsb(config);
-    EXPECT_EQ(UsbGetBootLoaderVersion(usb()), row.linkBootLoader);
-    EXPECT_EQ(UsbGetFirmwareVersion(usb()), row.linkFirmware);
+    Start(config);
+    EXPECT_EQ(UsbGetBootLoaderVersion(usb()), row.usbBootLoader);
+    EXPECT_EQ(UsbGetFirmwareVersion(usb()), row.usbFirmware);
+
+    ASSERT_TRUE(scsi().IsConnected());
+    uint16_t version = 0;
+    EXPECT_EQ(ScsiGetBootLoaderVersion(scsi(), &version), !row.silent);
+    EXPECT_EQ(version, row.silent ? 0 : row.bootLoader);
+    EXPECT_EQ(ScsiGetFlashParams(scsi()), row.firmware.has_value());
+    uint8_t block[64];
+    ASSERT_TRUE(ScsiReadMemory(scsi(), 0x29F9, block));
+    EXPECT_EQ(block[0] | (block[1] << 8), row.firmware.value_or(0xFFFF));
   }
 }
 
 TEST_F(UsbFace, FlashIsNorFlashWithWrappingAddresses) {
-  RecorderConfig config;
+  RecorderConfig config = Config(StartRoute::kUsb);
   config.serial = "SN-0001";
-  StartOnUsb(config);
+  Start(config);
   uint8_t reply[2] = {0xAA, 0xAA};
   ASSERT_TRUE(UsbEraseFlashPage(usb(), 0x0210, reply));  // anywhere in the page
-  EXPECT_EQ(reply[0], 0);
-  EXPECT_EQ(reply[1], 0);
-  uint8_t block[64];
+  EXPECT_EQ(reply[0] | reply[1], 0);
+  uint8_t block[64] = {};
   ASSERT_TRUE(UsbReadMemory(usb(), 0x0200, block));
-  EXPECT_TRUE(std::all_of(block, block + 64, [](uint8_t b) { return b == 0xFF; }));
-  EXPECT_TRUE(std::all_of(&recorder().mcuFlash()[0x200], &recorder().mcuFlash()[0x400],
-                          [](uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(AllErased(block, block + 64));
+  EXPECT_TRUE(AllErased(&recorder().mcuFlash()[0x200], &recorder().mcuFlash()[0x400]));
   EXPECT_NE(recorder().mcuFlash()[0x1FF], 0xFF);
 
   uint8_t chunk[64];
@@ -113,7 +112,7 @@ TEST_F(UsbFace, FlashIsNorFlashWithWrappingAddresses) {
 }
 
 TEST_F(UsbFace, BulkNeedsAnOpenTransferOnItsPipe) {
-  StartOnUsb();
+  Start(Config(StartRoute::kUsb));
   uint8_t page[kNandPageBytes];
   uint32_t moved = 99;
   EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 64, page, &moved));
@@ -131,86 +130,77 @@ TEST_F(UsbFace, BulkNeedsAnOpenTransferOnItsPipe) {
 }
 
 TEST_F(UsbFace, CorruptReadbackFlipsOnlyTheLastImageByteOfPageEight) {
-  RecorderConfig config;
+  RecorderConfig config = Config(StartRoute::kUsb);
   config.corruptReadback = true;
-  StartOnUsb(config);
+  Start(config);
   std::vector<uint8_t> block(kNandBlockSize);
   ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 64, 0, 0));
   usb().BulkRead(block.data(), kNandBlockSize);
   EXPECT_EQ(block, recorder().nand());  // only single-page reads are affected
 
   const uint8_t* stored = recorder().nand().data() + 8 * kNandPageBytes;
-  std::vector<uint8_t> page(kNandPageBytes);
   ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 1, 8, 0));
-  usb().BulkRead(page.data(), kNandPageBytes);
+  usb().BulkRead(block.data(), kNandPageBytes);
   std::vector<size_t> differing;
   for (size_t i = 0; i < kNandPageBytes; ++i) {
-    if (page[i] != stored[i]) differing.push_back(i);
+    if (block[i] != stored[i]) differing.push_back(i);
   }
   EXPECT_EQ(differing, std::vector<size_t>{575});
 }
 
-struct RewriteCase {
-  const char* name;
-  Verdict verdict;
-  bool corrupt;
-  uint8_t eraseStatus;
-  bool result;
-  bool verdictAsked;
-  bool restarted;
-};
-
 TEST_F(UsbFace, BootBlockRewriteLayoutVerdictsAndFaults) {
-  const RewriteCase cases[] = {
+  const struct {
+    const char* name;
+    Verdict verdict;
+    bool corrupt;
+    uint8_t eraseStatus;
+    bool result;
+    bool verdictAsked;
+    bool restarted;
+  } cases[] = {
       {"accepted", Verdict::kAccept, false, 0, true, true, true},
       {"rejected", Verdict::kReject, false, 0, false, true, false},
       {"verdict request fails", Verdict::kFail, false, 0, true, true, true},
       {"read-back differs", Verdict::kAccept, true, 0, false, false, false},
       {"erase reports 1", Verdict::kAccept, false, 1, true, true, true},
   };
-  for (const RewriteCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    RecorderConfig config;
+    RecorderConfig config = Config(StartRoute::kUsb);
     config.bootLoaderVersion = 0x0005;
     config.verdict = c.verdict;
     config.corruptReadback = c.corrupt;
     config.nandEraseStatus = c.eraseStatus;
-    StartOnUsb(config);
+    Start(config);
     const std::vector<uint8_t> header(recorder().nand().begin(),
                                       recorder().nand().begin() + kNandPageBytes);
     const std::vector<uint8_t>& image = images().bootLoaders[1];
 
     EXPECT_EQ(UsbRewriteNandBootBlock(usb(), image.data()), c.result);
-    EXPECT_EQ(TraceHas("req=0xC5"), c.verdictAsked);
+    const std::vector<std::string>& trace = host().trace();
+    EXPECT_EQ(std::any_of(trace.begin(), trace.end(),
+                          [](const std::string& l) { return l.find("req=0xC5") != l.npos; }),
+              c.verdictAsked);
     EXPECT_EQ(recorder().restarts(), c.restarted ? 1 : 0);
     EXPECT_EQ(recorder().bootBlockAccepted(), c.restarted);
     EXPECT_EQ(recorder().bootLoaderVersion(), c.restarted ? kImageOldBootLoader : 0x0005);
-    if (c.restarted) {
-      EXPECT_EQ(recorder().returnFace(), Face::kDisk);
-    }
+    EXPECT_EQ(recorder().returnFace(), c.restarted ? Face::kDisk : Face::kUsb);
 
     const std::vector<uint8_t>& nand = recorder().nand();
     EXPECT_TRUE(std::equal(header.begin(), header.end(), nand.begin()));
     EXPECT_EQ(nand[2 * kNandPageBytes], image[2112]);
     EXPECT_EQ(nand[8 * kNandPageBytes + 575], image[15359]);
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 15360, nand.begin() + kNandPageBytes));
-    EXPECT_TRUE(std::all_of(nand.begin() + 8 * kNandPageBytes + 576, nand.end(),
-                            [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(AllErased(nand.data() + 8 * kNandPageBytes + 576, nand.data() + nand.size()));
   }
 }
 
-TEST_F(UsbFace, DescriptorCarriesTheIdsLittleEndian) {
-  const DeviceDescriptor d = BuildDeviceDescriptor(0x10C4, 0x4512);
-  EXPECT_EQ(d[0], 18);
-  EXPECT_EQ(d[1], 1);
-  EXPECT_EQ(d[8], 0xC4);
-  EXPECT_EQ(d[9], 0x10);
-  EXPECT_EQ(d[10], 0x12);
-  EXPECT_EQ(d[11], 0x45);
+TEST(UsbSlot, OnlyEzusbZeroToEightWithTheirPrefix) {
+  EXPECT_EQ(ParseUsbSlot("\\\\.\\ezusb-0"), 0);
   EXPECT_EQ(ParseUsbSlot("\\\\.\\ezusb-8"), 8);
-  EXPECT_EQ(ParseUsbSlot("\\\\.\\ezusb-9"), -1);
-  EXPECT_EQ(ParseUsbSlot("\\\\.\\ezusb-10"), -1);
-  EXPECT_EQ(ParseUsbSlot("ezusb-0"), -1);
+  for (const char* path : {"\\\\.\\ezusb-9", "\\\\.\\ezusb-10", "ezusb-0", "\\\\.\\ezusb-"}) {
+    EXPECT_EQ(ParseUsbSlot(path), -1) << path;
+  }
 }
 
 }  // namespace

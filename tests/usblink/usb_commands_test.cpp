@@ -200,7 +200,7 @@ TEST(NandLayout, SetupAndEraseBlocksByteByByte) {
 
 struct SingleRequestCase {
   const char* name;
-  std::function<bool(UsbLink&)> operation;
+  bool (*operation)(UsbLink&, uint8_t* buffer64);
   std::string expected;
 };
 
@@ -208,52 +208,40 @@ class SingleRequest : public CommandsTest,
                       public ::testing::WithParamInterface<SingleRequestCase> {};
 
 TEST_P(SingleRequest, SendsOneRequestAndReportsItsSuccess) {
-  EXPECT_TRUE(GetParam().operation(link));
+  uint8_t buffer[64] = {};
+  EXPECT_TRUE(GetParam().operation(link, buffer));
   EXPECT_THAT(Describe(usb.log), ElementsAre(GetParam().expected));
   ASSERT_EQ(usb.log.size(), 1u);
   EXPECT_EQ(usb.log[0].hasBuffer, usb.log[0].length != 0);  // no data stage: no buffer
 
   usb.log.clear();
   usb.script = [](const UsbCall&) { return UsbAnswer{false}; };
-  EXPECT_FALSE(GetParam().operation(link));
+  EXPECT_FALSE(GetParam().operation(link, buffer));
   EXPECT_EQ(usb.log.size(), 1u);
 }
 
 const std::vector<uint8_t> kChunk = Pattern(64, 3);
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, SingleRequest,
-    ::testing::Values(
-        SingleRequestCase{"ReadMemory",
-                          [](UsbLink& l) {
-                            uint8_t flash[64];
-                            return UsbReadMemory(l, 0x29F9, flash);
-                          },
-                          "in 20 v=29F9 i=0 len=64"},
-        SingleRequestCase{"Serial",
-                          [](UsbLink& l) {
-                            uint8_t serial[21];
-                            return UsbReadSerialNumber(l, serial);
-                          },
-                          "in C1 v=0000 i=0 len=21"},
-        SingleRequestCase{"ErasePage",
-                          [](UsbLink& l) {
-                            uint8_t reply[2];
-                            return UsbEraseFlashPage(l, 0x0200, reply);
-                          },
-                          "in 22 v=0200 i=0 len=2"},
-        SingleRequestCase{"Restart", [](UsbLink& l) { return UsbRestart(l); },
-                          "in 23 v=0000 i=0 len=0"},
-        SingleRequestCase{"ReadSetup",
-                          [](UsbLink& l) { return UsbNandReadSetup(l, 0, 2112, 1, 1, 64, 0, 0); },
-                          SetupLine(0xE0, 64, 0)},
-        SingleRequestCase{"WriteSetup",
-                          [](UsbLink& l) { return UsbNandWriteSetup(l, 0, 2112, 1, 1, 1, 5, 0); },
-                          SetupLine(0xE1, 1, 5)},
-        SingleRequestCase{"WriteChunk",
-                          [](UsbLink& l) { return UsbWriteFlashChunk(l, 0x1240, kChunk.data()); },
-                          VendorLine(kUsbDirectionOut, 0x21, 0x1240, 64, kChunk)}),
-    [](const auto& info) { return info.param.name; });
+const SingleRequestCase kSingleRequests[] = {
+    {"ReadMemory", [](UsbLink& l, uint8_t* b) { return UsbReadMemory(l, 0x29F9, b); },
+     "in 20 v=29F9 i=0 len=64"},
+    {"Serial", [](UsbLink& l, uint8_t* b) { return UsbReadSerialNumber(l, b); },
+     "in C1 v=0000 i=0 len=21"},
+    {"ErasePage", [](UsbLink& l, uint8_t* b) { return UsbEraseFlashPage(l, 0x0200, b); },
+     "in 22 v=0200 i=0 len=2"},
+    {"Restart", [](UsbLink& l, uint8_t*) { return UsbRestart(l); }, "in 23 v=0000 i=0 len=0"},
+    {"ReadSetup", [](UsbLink& l, uint8_t*) { return UsbNandReadSetup(l, 0, 2112, 1, 1, 64, 0, 0); },
+     SetupLine(0xE0, 64, 0)},
+    {"WriteSetup",
+     [](UsbLink& l, uint8_t*) { return UsbNandWriteSetup(l, 0, 2112, 1, 1, 1, 5, 0); },
+     SetupLine(0xE1, 1, 5)},
+    {"WriteChunk",
+     [](UsbLink& l, uint8_t*) { return UsbWriteFlashChunk(l, 0x1240, kChunk.data()); },
+     VendorLine(kUsbDirectionOut, 0x21, 0x1240, 64, kChunk)},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commands, SingleRequest, ::testing::ValuesIn(kSingleRequests),
+                         [](const auto& info) { return info.param.name; });
 
 // --- Versions ----------------------------------------------------------------------------
 
