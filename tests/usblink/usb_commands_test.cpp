@@ -273,16 +273,17 @@ TEST_P(Versions, BootLoaderFallsBackOnTheFirmwareOnlyWhenUnanswered) {
 }
 
 // Versions are minor byte first; bytes left by a failed request are not a version.
-INSTANTIATE_TEST_SUITE_P(
-    Answers, Versions,
-    ::testing::Values(
-        VersionCase{"FirmwareAnswers", {false}, {true, {3, 2}}, 0x0100, {kAsk24, kAskC6}, 0x0203},
-        VersionCase{"NeitherAnswers", {false}, {false}, 0, {kAsk24, kAskC6}, 0},
-        VersionCase{"FirmwareZero", {false}, {true, {0, 0}}, 0, {kAsk24, kAskC6}, 0},
-        VersionCase{"FailedWithBytes", {false, {5, 1}}, {false, {3, 2}}, 0, {kAsk24, kAskC6}, 0},
-        VersionCase{"BootLoaderZero", {true, {0, 0}}, {true, {3, 2}}, 0, {kAsk24}, 0x0203},
-        VersionCase{"BootLoader1_5", {true, {5, 1}}, {true, {3, 2}}, 0x0105, {kAsk24}, 0x0203}),
-    [](const auto& info) { return info.param.name; });
+const VersionCase kVersionCases[] = {
+    {"FirmwareAnswers", {false}, {true, {3, 2}}, 0x0100, {kAsk24, kAskC6}, 0x0203},
+    {"NeitherAnswers", {false}, {false}, 0, {kAsk24, kAskC6}, 0},
+    {"FirmwareZero", {false}, {true, {0, 0}}, 0, {kAsk24, kAskC6}, 0},
+    {"FailedWithBytes", {false, {5, 1}}, {false, {3, 2}}, 0, {kAsk24, kAskC6}, 0},
+    {"BootLoaderZero", {true, {0, 0}}, {true, {3, 2}}, 0, {kAsk24}, 0x0203},
+    {"BootLoader1_5", {true, {5, 1}}, {true, {3, 2}}, 0x0105, {kAsk24}, 0x0203},
+};
+
+INSTANTIATE_TEST_SUITE_P(Answers, Versions, ::testing::ValuesIn(kVersionCases),
+                         [](const auto& info) { return info.param.name; });
 
 // --- Microcontroller flash writer --------------------------------------------------------
 
