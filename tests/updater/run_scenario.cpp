@@ -11,7 +11,7 @@
 namespace omr72::testing {
 
 ScenarioResult RunScenario(const std::vector<std::string>& arguments, const std::string& keys,
-                           LockResult lock) {
+                           LockResult lock, ProgramModule* updaterModule) {
   std::vector<const char*> argv = {"omr72-sim"};
   for (const std::string& a : arguments) argv.push_back(a.c_str());
   sim::SimOptions options;
@@ -25,7 +25,8 @@ ScenarioResult RunScenario(const std::vector<std::string>& arguments, const std:
   emu::EmulatedLock instanceLock(lock);
 
   ScenarioResult result;
-  result.exitCode = simulation.Run("omr72-sim", console, instanceLock, *module);
+  result.exitCode =
+      simulation.Run("omr72-sim", console, instanceLock, updaterModule ? *updaterModule : *module);
   result.output = console.output();
   result.trace = simulation.host().trace();
   result.state = simulation.host().StateJson();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/instance_lock.h"
+#include "platform/program_module.h"
 
 namespace omr72::testing {
 
@@ -18,8 +19,11 @@ struct ScenarioResult {
 };
 
 // `arguments` are omr72-sim's (options and program arguments); latency is always none.
+// `module`, when given, is the program's own module the updater loads its images from (the
+// recorder still knows the real images).
 ScenarioResult RunScenario(const std::vector<std::string>& arguments, const std::string& keys,
-                           LockResult lock = LockResult::kAcquired);
+                           LockResult lock = LockResult::kAcquired,
+                           ProgramModule* module = nullptr);
 
 // Trace lines that contain `fragment`.
 size_t CountTrace(const ScenarioResult& result, const std::string& fragment);

@@ -2,9 +2,12 @@
 // scripted keys, what reached the recorder, and the recorder's state at the end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/native.h"
 #include "tests/updater/run_scenario.h"
 
 namespace omr72::testing {
@@ -402,7 +405,9 @@ const std::vector<Scenario>& Scenarios() {
   return scenarios;
 }
 
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+void PrintTo(const Scenario& s, std::ostream* os) {
+  *os << s.name;
+}
 
 class Transcript : public ::testing::TestWithParam<Scenario> {};
 
@@ -445,6 +450,62 @@ TEST(SecondInstance, AFailedLockOtherwiseGoesOn) {
   const ScenarioResult r = RunScenario({"--boot-loader", "2.0"}, "n", LockResult::kFailed);
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.output.find("Device is connected.\n"), std::string::npos);
+}
+
+// The program's own module with some of its embedded images taken away.
+class ModuleWithout : public ProgramModule {
+ public:
+  explicit ModuleWithout(std::vector<std::string> missing) : missing_(std::move(missing)) {}
+  std::string Path(const char* argv0) override { return real_->Path(argv0); }
+  bool LoadRcData(const std::string& path, const char* name, uint8_t* out, size_t size) override {
+    if (std::find(missing_.begin(), missing_.end(), name) != missing_.end()) return false;
+    return real_->LoadRcData(path, name, out, size);
+  }
+
+ private:
+  std::unique_ptr<ProgramModule> real_ = NativePlatform::MakeProgramModule();
+  std::vector<std::string> missing_;
+};
+
+TEST(MissingImage, NothingIsWrittenAndTheRunEndsAfterOneKey) {
+  struct Case {
+    std::vector<std::string> missing;
+    std::vector<std::string> arguments;
+    std::string keys;
+    std::string output;
+  };
+  const std::vector<Case> cases = {
+      {{"FWC"},
+       {},
+       "YLY",
+       kBanner + "Device is connected.\nCurrent Boot Loader version: 1.0\n" +
+           "The program's embedded image \"FWC\" is missing or damaged; nothing was written to "
+           "the recorder.\nPress any key to exit.\n"},
+      {{"BRC20"},
+       {},
+       "YLY",
+       kBanner + Identified("1.0", "1.5", "ABCDE12345") + kLoadPrompts +
+           "The program's embedded image \"BRC20\" is missing or damaged; nothing was written to "
+           "the recorder.\nPress any key to exit.\n"},
+      {{"BRC"},
+       {"--route", "usb", "--boot-loader", "0.5"},
+       "YLY",
+       kBanner + Identified("0.5", "1.5", "ABCDE12345") + kLoadPrompts +
+           "The program's embedded image \"BRC\" is missing or damaged; nothing was written to "
+           "the recorder.\nPress any key to exit.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.missing[0]);
+    ModuleWithout module(c.missing);
+    const ScenarioResult r = RunScenario(c.arguments, c.keys, LockResult::kAcquired, &module);
+    EXPECT_EQ(r.output, c.output);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.state.find("\"restarts\":0"), std::string::npos) << r.state;
+    for (const char* write :
+         {"cdb=C809", "cdb=C80B", "cdb=C80D", "req=0x21", "req=0x22", "req=0xD1", "req=0xE1"}) {
+      EXPECT_EQ(CountTrace(r, write), 0u) << write;
+    }
+  }
 }
 
 // The restart waits and the writes come in the order the recorder needs them.
