@@ -23,6 +23,20 @@ class McuFlash {
   virtual bool WriteChunk(uint16_t address, McuChunk chunk) = 0;
 };
 
+// McuFlash over a link's own erase and chunk-write operations.
+template <typename Link, bool (*kErase)(Link&, uint16_t), bool (*kWrite)(Link&, uint16_t, McuChunk)>
+class LinkMcuFlash final : public McuFlash {
+ public:
+  explicit LinkMcuFlash(Link& link) : link_(link) {}
+  bool ErasePage(uint16_t address) override { return kErase(link_, address); }
+  bool WriteChunk(uint16_t address, McuChunk chunk) override {
+    return kWrite(link_, address, chunk);
+  }
+
+ private:
+  Link& link_;
+};
+
 // Erases and programmes pages 0..20 from image bytes 0..10751: per page one erase, then its
 // eight chunks in address order. A failed request stops nothing: all 189 requests always go
 // out, and the result is true only when every one of them succeeded.

@@ -38,19 +38,6 @@ bool ExecuteInWithoutData(ScsiLink& link, const Cdb& cdb) {
   return link.Execute(cdb, DataStage::In({}));
 }
 
-// The flash writer's two commands over this link.
-class ScsiMcuFlash : public McuFlash {
- public:
-  explicit ScsiMcuFlash(ScsiLink& link) : link_(link) {}
-  bool ErasePage(uint16_t address) override { return ScsiEraseFlashPage(link_, address); }
-  bool WriteChunk(uint16_t address, McuChunk chunk) override {
-    return ScsiWriteFlashChunk(link_, address, chunk);
-  }
-
- private:
-  ScsiLink& link_;
-};
-
 }  // namespace
 
 Cdb BuildReadPagesCdb(uint32_t firstPage, uint16_t pageCount) {

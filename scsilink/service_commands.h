@@ -35,7 +35,10 @@ bool ScsiEraseFlashPage(ScsiLink& link, uint16_t address);
 bool ScsiWriteSerialNumber(ScsiLink& link, SerialField field);
 bool ScsiRestart(ScsiLink& link);
 bool ScsiServiceCommand6(ScsiLink& link);
-// WriteMcuFlash (mcuflash/mcu_flash.h) over sub-commands 9 and 11.
+// The microcontroller flash over sub-commands 9 (erase) and 11 (chunk).
+using ScsiMcuFlash = LinkMcuFlash<ScsiLink, ScsiEraseFlashPage, ScsiWriteFlashChunk>;
+
+// WriteMcuFlash (mcuflash/mcu_flash.h) over ScsiMcuFlash.
 bool ScsiWriteMcuFlash(ScsiLink& link, McuImage image);
 
 // Host-order fields of a converted record.

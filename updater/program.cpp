@@ -44,13 +44,11 @@ int RunProgram(Platform& platform, int argc, char** argv) {
 
   WaitForConnection(usb, disk, dialogue, platform.sleeper);
   // The selection asks the USB route first: a recorder seen on both is updated over USB.
-  UsbRoute usbRoute(usb);
-  DiskRoute diskRoute(disk);
-  RecorderRoute* route = nullptr;
+  std::unique_ptr<RecorderRoute> route;
   if (usb.IsConnected()) {
-    route = &usbRoute;
+    route = MakeUsbRoute(usb);
   } else if (disk.IsConnected()) {
-    route = &diskRoute;
+    route = MakeDiskRoute(disk);
   } else {
     return 0;
   }

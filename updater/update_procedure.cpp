@@ -84,10 +84,10 @@ bool IsCompatible(RecorderRoute& route, const ImageStore& images, Updater& u) {
 bool UpgradeFlashPages(RecorderRoute& route, ScsiLink& disk, Sleeper& sleeper, McuImage image,
                        Dialogue& dialogue) {
   const auto present = [&] { return route.IsPresent(); };
-  route.ErasePage(wire::kBootLoaderPageAddress);
+  route.Flash().ErasePage(wire::kBootLoaderPageAddress);
   route.Restart();
   WaitForRestart(sleeper, present, present);
-  if (!WriteMcuFlash(route, image)) return false;
+  if (!WriteMcuFlash(route.Flash(), image)) return false;
   dialogue.Print("%s", messages::kOk);
   route.Restart();
   WaitForRestart(sleeper, present, [&] { return disk.IsConnected(); });

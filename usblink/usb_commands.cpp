@@ -27,22 +27,6 @@ bool RequestOut(UsbLink& link, uint8_t request, uint16_t value, ConstByteSpan da
   return link.VendorRequest(request, value, kRequestIndex, DataStage::Out(data));
 }
 
-// The flash writer's two requests over this link.
-class UsbMcuFlash : public McuFlash {
- public:
-  explicit UsbMcuFlash(UsbLink& link) : link_(link) {}
-  bool ErasePage(uint16_t address) override {
-    std::array<uint8_t, kEraseReplySize> reply = {};
-    return UsbEraseFlashPage(link_, address, reply);
-  }
-  bool WriteChunk(uint16_t address, McuChunk chunk) override {
-    return UsbWriteFlashChunk(link_, address, chunk);
-  }
-
- private:
-  UsbLink& link_;
-};
-
 uint16_t ReadVersion(UsbLink& link, uint8_t request, bool* answered) {
   std::array<uint8_t, kVersionReplySize> reply = {};
   *answered = RequestIn(link, request, 0, reply);
@@ -167,6 +151,11 @@ bool UsbWriteFlashChunk(UsbLink& link, uint16_t address, McuChunk chunk) {
 
 bool UsbRestart(UsbLink& link) {
   return RequestIn(link, kUsbReqRestart, 0, {});
+}
+
+bool UsbErasePageForWriter(UsbLink& link, uint16_t address) {
+  std::array<uint8_t, kEraseReplySize> reply = {};
+  return UsbEraseFlashPage(link, address, reply);
 }
 
 bool UsbWriteMcuFlash(UsbLink& link, McuImage image) {

@@ -28,7 +28,12 @@ bool UsbReadSerialNumber(UsbLink& link, SerialRecordSpan serial);
 bool UsbEraseFlashPage(UsbLink& link, uint16_t address, std::span<uint8_t, 2> reply);
 bool UsbWriteFlashChunk(UsbLink& link, uint16_t address, McuChunk chunk);
 bool UsbRestart(UsbLink& link);
-// WriteMcuFlash (mcuflash/mcu_flash.h) over the boot loader's requests 0x22 and 0x21.
+// The erase for the flash writer: the two reply bytes tell nothing beyond the result.
+bool UsbErasePageForWriter(UsbLink& link, uint16_t address);
+// The microcontroller flash over the boot loader's requests 0x22 (erase) and 0x21 (chunk).
+using UsbMcuFlash = LinkMcuFlash<UsbLink, UsbErasePageForWriter, UsbWriteFlashChunk>;
+
+// WriteMcuFlash (mcuflash/mcu_flash.h) over UsbMcuFlash.
 bool UsbWriteMcuFlash(UsbLink& link, McuImage image);
 bool UsbNandReadSetup(UsbLink& link, uint8_t selector, uint16_t pageSize, uint16_t word1,
                       uint16_t word2, uint32_t pageCount, uint32_t firstPage, uint16_t word3);
