@@ -20,8 +20,10 @@ namespace {
 constexpr DWORD kIoctlScsiPassThroughDirect = 0x4D014;
 static_assert(kIoctlScsiPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT);
 
-// The OS reads data going out from this address and writes data coming in there.
+// The OS reads data going out from this address and writes data coming in there; 0 when
+// there is no data.
 uintptr_t DataAddress(const ScsiRequest& request) {
+  if (request.data.empty()) return 0;
   return reinterpret_cast<uintptr_t>(request.data.bytes().data());
 }
 
