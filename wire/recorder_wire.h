@@ -91,7 +91,6 @@ inline constexpr uint16_t kMcuChunkSize = 64;  // one memory read or one program
 inline constexpr uint16_t kMcuPageSize = 512;  // one erase
 inline constexpr uint16_t kMcuPageCount = 21;  // pages 0..20 hold what the updater writes
 inline constexpr uint16_t kMcuChunksPerPage = kMcuPageSize / kMcuChunkSize;
-inline constexpr uint32_t kMcuRequestCount = kMcuPageCount * (1 + kMcuChunksPerPage);  // 189
 
 inline constexpr uint16_t kSerialAddress = 0xDE00;
 inline constexpr uint16_t kDeviceInfoAddress = 0x29F9;      // firmware version, then the model tag
