@@ -14,6 +14,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+#include "platform/access_denials.h"
 
 namespace omr72 {
 
@@ -40,6 +43,8 @@ class ScsiPassThrough {
  public:
   virtual ~ScsiPassThrough() = default;
   virtual std::unique_ptr<ScsiDrive> Open(const char* deviceName) = 0;
+  // Nodes that Open met but was not allowed to open, since the last call; none by default.
+  virtual std::vector<AccessDenial> TakeAccessDenials() { return {}; }
 };
 
 }  // namespace omr72

@@ -11,6 +11,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
+
+#include "platform/access_denials.h"
 
 namespace omr72 {
 
@@ -45,6 +48,8 @@ class UsbDriver {
   virtual ~UsbDriver() = default;
   // `path` is the full device path, "\\.\" followed by "ezusb-0" .. "ezusb-8".
   virtual std::unique_ptr<UsbDevice> Open(const char* path) = 0;
+  // Nodes that Open met but was not allowed to open, since the last call; none by default.
+  virtual std::vector<AccessDenial> TakeAccessDenials() { return {}; }
 };
 
 }  // namespace omr72

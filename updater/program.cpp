@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "updater/access_hint.h"
 #include "updater/messages.h"
 #include "updater/updater.h"
 
@@ -11,12 +12,16 @@ bool AnyRecorderPresent(Session& s) {
 }
 
 // Polls both routes, disk first, until a recorder answers or the user presses Esc.
+// A node the scans may not open gets one hint on stderr (AccessHint).
 void WaitForConnection(Session& s) {
+  AccessHint hint(stderr);
   if (AnyRecorderPresent(s)) return;
   s.dialogue.Print("%s", messages::kDeviceNotConnected);
+  hint.Check(s.platform);
   for (;;) {
     if (s.scsi.IsConnected()) return;
     if (s.usb.IsConnected()) return;
+    hint.Check(s.platform);
     if (s.dialogue.KeyWaiting() && s.dialogue.ReadKey() == kKeyEsc) return;
     s.platform.sleeper.SleepMs(1);
   }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <string>
 #include <string_view>
@@ -139,6 +140,7 @@ std::unique_ptr<ScsiDrive> LinuxSgPassThrough::Open(const char* deviceName) {
   if (*index >= drives.size()) return nullptr;
   std::string path = (deviceDir_ / ("sg" + std::to_string(drives[*index]))).string();
   int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && (errno == EACCES || errno == EPERM)) denials_.Note({path});
   if (fd < 0) return nullptr;
   return std::make_unique<LinuxSgDrive>(fd);
 }

@@ -37,10 +37,12 @@ class LinuxSgPassThrough : public ScsiPassThrough {
   explicit LinuxSgPassThrough(std::filesystem::path sysfsRoot = "/sys",
                               std::filesystem::path deviceDir = "/dev");
   std::unique_ptr<ScsiDrive> Open(const char* deviceName) override;
+  std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
 
  private:
   std::filesystem::path sysfsRoot_;
   std::filesystem::path deviceDir_;
+  AccessDenialLog denials_;
 };
 
 }  // namespace omr72
