@@ -83,6 +83,15 @@ class DeviceList {
   size_t size_ = 0;
 };
 
+// The device behind "\\.\ezusb-N": the N-th vendor-specific device in bus and port order.
+libusb_device* NthVendorDevice(const DeviceList& list, unsigned n) {
+  std::vector<UsbCandidate> candidates;
+  candidates.reserve(list.size());
+  for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
+  std::vector<size_t> order = OrderVendorDevices(candidates);
+  return n < order.size() ? list[order[n]] : nullptr;
+}
+
 class LinuxUsbDevice : public UsbDevice {
  public:
   explicit LinuxUsbDevice(libusb_device_handle* handle) : handle_(handle) {}
@@ -250,17 +259,22 @@ std::unique_ptr<UsbDevice> LinuxUsbDriver::Open(const char* path) {
   std::optional<unsigned> index = UsbDeviceIndex(path);
   if (!index || context_ == nullptr) return nullptr;
   DeviceList list(context_);
-  std::vector<UsbCandidate> candidates;
-  candidates.reserve(list.size());
-  for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
-  std::vector<size_t> order = OrderVendorDevices(candidates);
-  if (*index >= order.size()) return nullptr;
-  libusb_device* device = list[order[*index]];
+  libusb_device* device = NthVendorDevice(list, *index);
+  if (device == nullptr) return nullptr;
   libusb_device_handle* handle = nullptr;
   const int rc = libusb_open(device, &handle);
   if (rc == LIBUSB_ERROR_ACCESS) NoteDenial(device);
   if (rc != 0) return nullptr;
   return std::make_unique<LinuxUsbDevice>(handle);
+}
+
+std::string LinuxUsbDriver::NodeOf(const char* path) {
+  std::optional<unsigned> index = UsbDeviceIndex(path);
+  if (!index || context_ == nullptr) return "";
+  DeviceList list(context_);
+  libusb_device* device = NthVendorDevice(list, *index);
+  if (device == nullptr) return "";
+  return UsbfsNode(libusb_get_bus_number(device), libusb_get_device_address(device));
 }
 
 std::unique_ptr<UsbDriver> NativePlatform::MakeUsbDriver() {

@@ -76,6 +76,8 @@ class LinuxUsbDriver : public UsbDriver {
 
   std::unique_ptr<UsbDevice> Open(const char* path) override;
   std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
+  // The usbfs node behind the path, for the probe; empty when there is none.
+  std::string NodeOf(const char* path);
 
  private:
   void NoteDenial(libusb_device* device);
