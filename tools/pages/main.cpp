@@ -1,7 +1,8 @@
 // omr72-pages: reads and writes the recorder's flash pages through the page-access library.
 // Linux only. It knows the library through scsilink/q71.h alone and loads it at run time:
 // libomr72.so for a real recorder, or libomr72-emulated.so with --emulated, from the folder
-// the program itself is in, else wherever dlopen finds it (LD_LIBRARY_PATH, the system's).
+// the program itself is in, else from ../lib beside it, else wherever dlopen finds it
+// (LD_LIBRARY_PATH, the system's).
 //
 //   omr72-pages [--emulated] info
 //   omr72-pages [--emulated] read FIRST COUNT FILE
@@ -66,8 +67,10 @@ std::string OwnFolder() {
 }
 
 bool Load(const char* name, Library& lib) {
-  const std::string beside = OwnFolder() + name;
-  lib.handle.reset(dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL));
+  // Beside the tool (the build tree), in ../lib (an installed prefix), else the system's way.
+  for (const std::string& path : {OwnFolder() + name, OwnFolder() + "../lib/" + name}) {
+    if (!lib.handle) lib.handle.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  }
   if (!lib.handle) lib.handle.reset(dlopen(name, RTLD_NOW | RTLD_LOCAL));
   if (!lib.handle) {
     Fail(std::string("cannot load ") + name + ": " + dlerror());
