@@ -2,10 +2,11 @@
 # The .deb: built by CPack from this build, installed with dpkg into a clean root (its own
 # dpkg database, nothing else installed), holds exactly the listed files, and the programs
 # run from there: omr72-sim through a scripted update, omr72-probe --emulated, omr72-pages
-# (which must find libomr72.so in the root's /usr/lib), omr72-image on the samples.
-#   deb_install_test.sh CPACK BUILD_DIR SAMPLES WORK
+# (which must find libomr72.so in the root's /usr/lib), omr72-image on the samples. And
+# `cmake --install` into another prefix installs the same set.
+#   deb_install_test.sh CMAKE CPACK BUILD_DIR SAMPLES WORK
 set -euo pipefail
-cpack=$1 build=$2 samples=$3 work=$4
+cmake=$1 cpack=$2 build=$3 samples=$4 work=$5
 rm -rf "$work"
 root="$work/root"
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
@@ -44,4 +45,10 @@ $out"
 out=$("$bin/omr72-pages" info 2>&1) && fail "omr72-pages info found a recorder"
 [ "$out" = "connected: no" ] || fail "omr72-pages info: $out"
 "$bin/omr72-image" info "$samples" | grep -q "^Model tag: R72SM$" || fail "omr72-image info"
-echo "installed and ran from $root"
+"$cmake" --install "$build" --prefix "$work/prefix" >/dev/null
+files=$(cd "$work/prefix" && find . -type f | sed 's|^\.|/usr|' | sort)
+[ "$files" = "$expected" ] || fail "cmake --install installed:
+$files"
+out=$("$work/prefix/bin/omr72-pages" info 2>&1) && fail "omr72-pages info found a recorder"
+[ "$out" = "connected: no" ] || fail "omr72-pages info from the prefix: $out"
+echo "installed and ran from $root; cmake --install gives the same files"
