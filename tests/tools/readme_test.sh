@@ -5,9 +5,11 @@
 # Commands not run here are run by CI: tools/test.sh itself, tools/demo.sh (demo_test.sh), the
 # cpack lines and `omr72-image extract` (tools/package.sh), the configure stop
 # (payload_plausibility_test.cmake), cmake --install and the .deb (deb_install_test.sh).
-#   readme_test.sh SOURCE_DIR BUILD_DIR WORK
+#   readme_test.sh SOURCE_DIR BUILD_DIR WORK C_COMPILER [C_FLAGS]
+# (the example is compiled with the build's compiler and flags, so that it can load a library
+# built with sanitizers)
 set -euo pipefail
-source=$1 build=$2 work=$3
+source=$1 build=$2 work=$3 cc=$4 cflags=${5:-}
 readme="$source/README.md"
 rm -rf "$work"
 mkdir -p "$work"
@@ -44,7 +46,8 @@ sed -n '/^```c$/,/^```$/p' "$readme" | sed '1d;$d' >"$work/q71_example.c"
 grep -qF "    cc q71_example.c -lomr72 -o q71_example" "$readme" || fail "no build command"
 mkdir -p "$work/include" "$work/emulated"
 cp scsilink/q71.h "$work/include/"
-(cd "$work" && cc q71_example.c -Iinclude -L"$build/pages" -lomr72 -o q71_example) ||
+# shellcheck disable=SC2086  # the flags are words
+(cd "$work" && "$cc" $cflags q71_example.c -Iinclude -L"$build/pages" -lomr72 -o q71_example) ||
   fail "the C example does not compile"
 ln -s "$build/pages/libomr72-emulated.so" "$work/emulated/libomr72.so"
 out=$(LD_LIBRARY_PATH="$work/emulated" "$work/q71_example") || fail "example on the emulated recorder"
