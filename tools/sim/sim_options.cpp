@@ -194,6 +194,8 @@ const std::map<std::string, OptionSpec>& Options() {
         },
         "realistic or none"}},
       {"--help", {false, [](const std::string&, SimOptions& o) { return o.help = true; }, ""}},
+      {"--version",
+       {false, [](const std::string&, SimOptions& o) { return o.version = true; }, ""}},
   };
   return options;
 }
@@ -274,6 +276,7 @@ const char kSimUsage[] =
     "  --trace FILE                one line per request that reaches a device\n"
     "  --state FILE                the recorder's state at exit, as JSON\n"
     "  --latency realistic|none    device timing (default: realistic on a terminal)\n"
-    "  --help                      this text\n";
+    "  --help                      this text\n"
+    "  --version                   the program's version\n";
 
 }  // namespace omr72::sim

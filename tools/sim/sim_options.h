@@ -16,6 +16,7 @@ struct SimOptions {
   std::optional<bool> realisticLatency;       // unset: realistic when standard input is a terminal
   std::vector<std::string> programArguments;  // handed to the updater after argv[0]
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv[1..]. Returns an error text (one line, no line end) for a bad option or value.
