@@ -96,12 +96,22 @@ uint64_t EmulatedHost::hostCommands() const {
 
 const std::vector<ForeignDiskEntry>* EmulatedHost::ForeignDiskLog(int drive) const {
   const auto it = impl_->host.foreignDisks.find(drive);
-  return it == impl_->host.foreignDisks.end() ? nullptr : &it->second;
+  return it == impl_->host.foreignDisks.end() ? nullptr : &it->second.entries;
 }
 
 const std::vector<ForeignUsbEntry>* EmulatedHost::ForeignUsbLog(int slot) const {
   const auto it = impl_->host.foreignUsb.find(slot);
-  return it == impl_->host.foreignUsb.end() ? nullptr : &it->second;
+  return it == impl_->host.foreignUsb.end() ? nullptr : &it->second.entries;
+}
+
+uint64_t EmulatedHost::ForeignDiskPresenceRequests(int drive) const {
+  const auto it = impl_->host.foreignDisks.find(drive);
+  return it == impl_->host.foreignDisks.end() ? 0 : it->second.presenceRequests;
+}
+
+uint64_t EmulatedHost::ForeignUsbPresenceRequests(int slot) const {
+  const auto it = impl_->host.foreignUsb.find(slot);
+  return it == impl_->host.foreignUsb.end() ? 0 : it->second.presenceRequests;
 }
 
 }  // namespace omr72::emu

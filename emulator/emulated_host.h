@@ -110,8 +110,13 @@ class EmulatedHost {
   uint64_t hostCommands() const;
 
   // What a foreign device has received, in order; nullptr when there is none at that slot.
+  // Repeated presence requests (INQUIRY, the device descriptor) appear once per run of equal
+  // ones, and the log holds at most kForeignLogLimit entries.
   const std::vector<ForeignDiskEntry>* ForeignDiskLog(int drive) const;
   const std::vector<ForeignUsbEntry>* ForeignUsbLog(int slot) const;
+  // How many presence requests a foreign device has answered (0 when there is none).
+  uint64_t ForeignDiskPresenceRequests(int drive) const;
+  uint64_t ForeignUsbPresenceRequests(int slot) const;
 
  private:
   struct Impl;

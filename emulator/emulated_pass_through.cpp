@@ -145,7 +145,7 @@ class RecorderDrive : public ScsiDrive {
         r.ReadMcu(Be16(&cdb[2]), reply, kMcuBlockSize);
         return true;
       case kRestart:
-        r.Restart();
+        r.Restart(RestartCause::kDiskRequest);
         return true;
     }
     return false;
@@ -175,7 +175,7 @@ class RecorderDrive : public ScsiDrive {
         return true;
       }
       case kCommand6:
-        r.Restart();
+        r.Restart(RestartCause::kDiskRequest);
         return true;
       case kWriteChunk:
         r.ProgramMcu(Be16(&cdb[2]), data, received);
@@ -200,7 +200,7 @@ class ForeignDrive : public ScsiDrive {
       : host_(host), drive_(drive), log_(host.foreignDisks[drive]) {}
 
   bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
-    log_.push_back({request.cdb, request.dataIn, request.length});
+    log_.Add({request.cdb, request.dataIn, request.length}, request.cdb[0] == kInquiry);
     if (request.length > 0 && !request.buffer) return false;
     if (request.cdb[0] == kInquiry) {
       const ForeignInquiry data = BuildForeignInquiry();
@@ -223,7 +223,7 @@ class ForeignDrive : public ScsiDrive {
  private:
   HostContext& host_;
   int drive_;
-  std::vector<ForeignDiskEntry>& log_;
+  ForeignLog<ForeignDiskEntry>& log_;
 };
 
 }  // namespace

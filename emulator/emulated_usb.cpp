@@ -126,7 +126,7 @@ class RecorderUsbDevice : public UsbDevice {
         r.EraseMcuPage(value);
         return true;
       case 0x23:
-        r.Restart();
+        r.Restart(RestartCause::kUsbRequest);
         return true;
       case 0x24: {
         const std::optional<uint16_t> version = r.BootLoaderVersionReply();
@@ -204,14 +204,14 @@ class ForeignUsbDevice : public UsbDevice {
       : host_(host), slot_(slot), log_(host.foreignUsb[slot]) {}
 
   bool GetDeviceDescriptor(uint8_t* descriptor) override {
-    log_.push_back({ForeignUsbRequest::kDescriptor, {}, 0, kDeviceDescriptorSize});
+    log_.Add({ForeignUsbRequest::kDescriptor, {}, 0, kDeviceDescriptorSize}, true);
     const DeviceDescriptor d = BuildDeviceDescriptor(kForeignVendorId, kForeignProductId);
     std::memcpy(descriptor, d.data(), d.size());
     return true;
   }
 
   bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t*, uint32_t length) override {
-    log_.push_back({ForeignUsbRequest::kVendor, block, 0, length});
+    log_.Add({ForeignUsbRequest::kVendor, block, 0, length}, false);
     host_.trace.BeginCommand();
     host_.trace.Record(FormatVendorTrace(slot_, block, length, false));
     return false;
@@ -231,7 +231,7 @@ class ForeignUsbDevice : public UsbDevice {
             uint32_t& moved) {
     moved = 0;
     const uint32_t pipe = Le32(pipeBlock.data());
-    log_.push_back({kind, {}, pipe, length});
+    log_.Add({kind, {}, pipe, length}, false);
     host_.trace.BeginCommand();
     host_.trace.Record(
         FormatBulkTrace(slot_, kind == ForeignUsbRequest::kBulkRead, pipe, length, 0, false));
@@ -240,7 +240,7 @@ class ForeignUsbDevice : public UsbDevice {
 
   HostContext& host_;
   int slot_;
-  std::vector<ForeignUsbEntry>& log_;
+  ForeignLog<ForeignUsbEntry>& log_;
 };
 
 }  // namespace

@@ -22,8 +22,8 @@ struct HostContext {
   Recorder recorder;
   Trace trace;
   DeviceTiming timing;
-  std::map<int, std::vector<ForeignDiskEntry>> foreignDisks;  // by drive digit
-  std::map<int, std::vector<ForeignUsbEntry>> foreignUsb;     // by ezusb-N
+  std::map<int, ForeignLog<ForeignDiskEntry>> foreignDisks;  // by drive digit
+  std::map<int, ForeignLog<ForeignUsbEntry>> foreignUsb;     // by ezusb-N
   uint64_t hostCommands = 0;  // commands the host OS sent by itself (EmulatedHost::hostCommands)
 };
 

@@ -46,6 +46,10 @@ constexpr std::chrono::milliseconds kRealisticRestart{1500};
 // Where the recorder can be seen. kBoth: found by both presence tests.
 enum class Face { kNone, kUsb, kDisk, kBoth };
 
+// What made the recorder restart: a request through one of its faces, or its power going away
+// and coming back (a user re-plugging it, an unplug fault).
+enum class RestartCause { kPowerCycle, kUsbRequest, kDiskRequest };
+
 using SerialRecord = std::array<uint8_t, kSerialRecordSize>;
 using ModelTag = std::array<uint8_t, 5>;
 using FlashParamsRecord = std::array<uint8_t, kFlashParamsBytes>;
@@ -71,8 +75,9 @@ class Recorder {
   void NotePresencePoll();
   // Called after every change of face or restart count.
   void SetChangeListener(std::function<void()> listener) { changed_ = std::move(listener); }
-  // Leave both faces and decide at once how the recorder will come back.
-  void Restart();
+  // Leave both faces and decide at once how the recorder will come back (the rule is in
+  // docs/RECORDER_MODEL.md).
+  void Restart(RestartCause cause = RestartCause::kPowerCycle);
   int restarts() const { return restarts_; }
   // The face the recorder will come back on (kNone when it never will); its current face
   // while it is present.
@@ -138,6 +143,7 @@ class Recorder {
   void CheckDeadline();
   void Arrive();
   bool PageErased(uint16_t address) const;
+  static Face BootLoaderFace(RestartCause cause, Face from);
   void DecideVersionsAtRestart(bool guardErased);
   void TakeBootBlock();
 
@@ -157,6 +163,7 @@ class Recorder {
   SerialRecord serial_{};
 
   Face face_ = Face::kNone;
+  Face lastFace_ = Face::kNone;  // the face it showed last, for a power cycle while away
   Arrival arrival_;
   int drive_ = 1;
   int usbName_ = 0;

@@ -117,6 +117,41 @@ TEST_F(TraceAndState, ForeignDevicesSeeOnlyWhatIsSentToThem) {
   EXPECT_EQ(host().trace().back().rfind("scsi drive=5 cdb=28", 0), 0u);
 }
 
+// A wait polls the foreign devices again and again for as long as it lasts: they count the
+// polls, and their logs keep one entry for them; other requests fill the log up to its limit.
+TEST_F(TraceAndState, ForeignDevicesCountPresenceRequestsInBoundedLogs) {
+  RecorderConfig config = Config(StartRoute::kNone);
+  config.foreignDisks = {0, 3};
+  config.foreignUsb = {1};
+  Start(config);
+  constexpr uint64_t kScans = 20000;
+  for (uint64_t i = 0; i < kScans; ++i) {
+    ASSERT_FALSE(scsi().IsConnected());
+    ASSERT_FALSE(usb().IsConnected());
+  }
+  for (int drive : {0, 3}) {
+    EXPECT_EQ(host().ForeignDiskPresenceRequests(drive), kScans) << drive;
+    EXPECT_EQ(host().ForeignDiskLog(drive)->size(), 1u) << drive;
+  }
+  EXPECT_EQ(host().ForeignUsbPresenceRequests(1), kScans);
+  EXPECT_EQ(host().ForeignUsbLog(1)->size(), 1u);
+  EXPECT_EQ(host().ForeignDiskPresenceRequests(5), 0u);
+
+  std::unique_ptr<ScsiDrive> foreign = host().scsi().Open("\\\\.\\PHYSICALDRIVE3");
+  ASSERT_TRUE(foreign);
+  std::vector<uint8_t> page(2048);
+  uint8_t status = 0;
+  for (size_t i = 0; i < kForeignLogLimit + 10; ++i) {
+    const Cdb cdb = BuildReadPagesCdb(static_cast<uint32_t>(i), 1);
+    ASSERT_TRUE(
+        foreign->Execute(ScsiRequest{.cdb = cdb, .buffer = page.data(), .length = 2048}, status));
+  }
+  const std::vector<ForeignDiskEntry>& log = *host().ForeignDiskLog(3);
+  ASSERT_EQ(log.size(), kForeignLogLimit);
+  EXPECT_EQ(log.back().cdb, BuildReadPagesCdb(kForeignLogLimit - 2, 1));  // after the INQUIRY
+  EXPECT_EQ(host().trace().size(), kForeignLogLimit + 10);  // the trace still has every one
+}
+
 // A recorder with another model tag takes the tag of the firmware written into it.
 TEST_F(TraceAndState, StateJsonAtStartAfterRestartAndAfterAnUpdate) {
   RecorderConfig config;
