@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace omr72::sim {
 namespace {
@@ -214,9 +215,33 @@ std::optional<std::string> CheckSlots(const emu::RecorderConfig& r) {
   return std::nullopt;
 }
 
+// The NAND boot-block route: a recorder found on USB whose boot loader answers a version
+// below 1.0.
+bool TakesNandRoute(const emu::RecorderConfig& r) {
+  const bool usbRoute = r.route == StartRoute::kUsb || r.route == StartRoute::kBoth;
+  return usbRoute && !r.bootLoaderSilent && r.bootLoaderVersion >= 0x0001 &&
+         r.bootLoaderVersion <= 0x00FF;
+}
+
+// Faults that could not act with this recorder are refused rather than silently ignored.
+std::optional<std::string> CheckFaults(const emu::RecorderConfig& r,
+                                       const std::set<std::string>& given) {
+  for (const char* nandOnly : {"--verdict", "--corrupt-readback"}) {
+    if (given.count(nandOnly) && !TakesNandRoute(r)) {
+      return std::string(nandOnly) +
+             " acts only on the NAND route: --route usb or both with --boot-loader 0.x";
+    }
+  }
+  if (given.count("--attach-after") && r.route == StartRoute::kNone) {
+    return "--attach-after needs a recorder: not with --route none";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, SimOptions& out) {
+  std::set<std::string> given;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.rfind("--", 0) != 0) {
@@ -232,6 +257,7 @@ std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, Si
     }
     auto it = Options().find(name);
     if (it == Options().end()) return "unknown option " + name + " (see --help)";
+    given.insert(name);
     const OptionSpec& spec = it->second;
     if (!spec.takesValue) {
       if (value) return name + " takes no value";
@@ -246,7 +272,8 @@ std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, Si
       return "bad value '" + *value + "' for " + name + ": expected " + spec.expected;
     }
   }
-  return CheckSlots(out.recorder);
+  if (auto error = CheckSlots(out.recorder)) return error;
+  return CheckFaults(out.recorder, given);
 }
 
 #define OMR72_SIM_MODEL_OPTIONS                                                             \
@@ -260,12 +287,14 @@ std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, Si
   "  --drive N, --usb-name N     drive digit and ezusb-N of the recorder (defaults 1, 0)\n" \
   "  --foreign-disk N            a foreign disk at drive N (repeatable)\n"                  \
   "  --foreign-usb N             a USB device with other ids at ezusb-N (repeatable)\n"     \
-  "  --attach-after N            the recorder appears after N presence polls (default 0)\n" \
+  "  --attach-after N            the recorder appears after N presence polls (default 0;\n" \
+  "                              not with --route none)\n"                                  \
   "Faults:\n"                                                                               \
   "  --fail-command N            the N-th traced command fails (repeatable; from 1)\n"      \
   "  --no-return                 after its next restart the recorder never comes back\n"    \
-  "  --verdict 1|0|fail          the boot-block verdict (default 1)\n"                      \
-  "  --corrupt-readback          the NAND read-back differs in one byte\n"                  \
+  "  --verdict 1|0|fail          the boot-block verdict (default 1); NAND route only\n"     \
+  "  --corrupt-readback          the NAND read-back differs in one byte; NAND route only\n" \
+  "                              (NAND route: --route usb or both, --boot-loader 0.x)\n"    \
   "Output:\n"                                                                               \
   "  --trace FILE                one line per request that reaches a device\n"              \
   "  --state FILE                the recorder's state at exit, as JSON\n"                   \
