@@ -44,6 +44,9 @@ struct RecorderConfig {
   // recorder keeps `drive` and `usbName`.
   std::vector<int> returnDrives;
   std::vector<int> returnUsbNames;
+  int unplugAt = 0;     // the recorder leaves the bus just before this traced command (0: never)
+  int replugAfter = 3;  // ... and comes back this many presence polls later
+  std::optional<uint64_t> replyFuzzSeed;  // identification replies from a seeded generator
 };
 
 // What the emulated recorder knows of the program's images, so that it can tell a boot loader

@@ -76,6 +76,8 @@ class RecorderUsbDevice : public UsbDevice {
   bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
                             uint32_t length) override {
     if (!Alive()) return false;
+    host_.BeforeTracedRequest();
+    if (!Alive()) return false;
     const Fault fault = host_.trace.BeginCommand();
     const bool ok = fault != Fault::kFail && Vendor(block, data, length, fault == Fault::kShort);
     host_.timing.Spend(VendorCostMs(block[4]));
@@ -121,6 +123,7 @@ class RecorderUsbDevice : public UsbDevice {
     switch (request) {
       case 0x20:
         r.ReadMcu(value, reply, kMcuBlockSize);
+        if (IsIdentificationAddress(value)) host_.fuzz.Fill(reply, kMcuBlockSize);
         return true;
       case 0x22:
         r.EraseMcuPage(value);
@@ -132,10 +135,12 @@ class RecorderUsbDevice : public UsbDevice {
         const std::optional<uint16_t> version = r.BootLoaderVersionReply();
         if (!version) return false;
         PutLe16(reply, *version);
+        host_.fuzz.Fill(reply, 2);
         return true;
       }
       case 0xC1:
         std::copy(r.serialRecord().begin(), r.serialRecord().end(), reply);
+        host_.fuzz.Fill(reply, r.serialRecord().size());
         return true;
       case 0xC5: {
         const std::optional<uint8_t> verdict = r.BootBlockVerdict();
@@ -146,6 +151,7 @@ class RecorderUsbDevice : public UsbDevice {
       case 0xC6:
         if (!r.firmwareVersion()) return false;
         PutLe16(reply, *r.firmwareVersion());
+        host_.fuzz.Fill(reply, 2);
         return true;
       case 0xD2:
         reply[0] = r.nandEraseStatus();
@@ -176,6 +182,8 @@ class RecorderUsbDevice : public UsbDevice {
   bool Bulk(bool read, const BulkPipeBlock& pipeBlock, uint8_t* data, uint32_t length,
             uint32_t& moved) {
     moved = 0;
+    if (!Alive()) return false;
+    host_.BeforeTracedRequest();
     if (!Alive()) return false;
     const uint32_t pipe = Le32(pipeBlock.data());
     const Fault fault = host_.trace.BeginCommand();
@@ -212,6 +220,7 @@ class ForeignUsbDevice : public UsbDevice {
 
   bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t*, uint32_t length) override {
     log_.Add({ForeignUsbRequest::kVendor, block, 0, length}, false);
+    host_.BeforeTracedRequest();
     host_.trace.BeginCommand();
     host_.trace.Record(FormatVendorTrace(slot_, block, length, false));
     return false;
@@ -232,6 +241,7 @@ class ForeignUsbDevice : public UsbDevice {
     moved = 0;
     const uint32_t pipe = Le32(pipeBlock.data());
     log_.Add({kind, {}, pipe, length}, false);
+    host_.BeforeTracedRequest();
     host_.trace.BeginCommand();
     host_.trace.Record(
         FormatBulkTrace(slot_, kind == ForeignUsbRequest::kBulkRead, pipe, length, 0, false));

@@ -210,6 +210,15 @@ void Recorder::DecideVersionsAtRestart(bool guardErased) {
   std::copy_n(flash_.begin() + kModelTagAddress, modelTag_.size(), modelTag_.begin());
 }
 
+void Recorder::Unplug() {
+  if (face_ == Face::kNone) return;  // away already: there is nothing to pull out
+  Restart(RestartCause::kPowerCycle);
+  if (!arrival_.never) {
+    arrival_.deadline.reset();
+    arrival_.polls = config_.replugAfter;
+  }
+}
+
 Face Recorder::BootLoaderFace(RestartCause cause, Face from) {
   switch (cause) {
     case RestartCause::kUsbRequest:

@@ -38,6 +38,13 @@ constexpr uint16_t kDiskPagesPerBlock = 64;
 constexpr size_t kSerialRecordSize = 21;
 constexpr size_t kSerialFlashBytes = 20;
 constexpr size_t kFlashParamsBytes = 40;
+constexpr size_t kInquiryStandardBytes = 36;
+
+// The two flash reads that identify the recorder: the serial number a recorder without working
+// firmware shows, and the device-information block with the model tag.
+inline bool IsIdentificationAddress(uint16_t address) {
+  return address == kSerialAddress || address == kVersionAddress;
+}
 
 constexpr int kRestartPolls = 3;  // presence polls a restart takes without latency
 constexpr int kReplugPolls = 5;   // disk polls after which a user re-plugs a USB-only recorder
@@ -78,6 +85,8 @@ class Recorder {
   // Leave both faces and decide at once how the recorder will come back (the rule is in
   // docs/RECORDER_MODEL.md).
   void Restart(RestartCause cause = RestartCause::kPowerCycle);
+  // The unplug fault: a power cycle whose return takes the configured number of polls.
+  void Unplug();
   int restarts() const { return restarts_; }
   // The face the recorder will come back on (kNone when it never will); its current face
   // while it is present.
