@@ -1,6 +1,8 @@
 // The emulated host: nine USB device objects and nine drives, one emulated recorder that can
 // sit on either route, foreign devices, a trace of every request that reaches a device, and
 // faults on request. It stands behind the same platform interfaces as the real OS backends.
+// Its rules: docs/RECORDER_MODEL.md; served to other processes by omr72-recorder
+// (docs/RECORDER_PROTOCOL.md).
 #pragma once
 
 #include <array>

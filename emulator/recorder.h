@@ -1,6 +1,8 @@
 // The emulated recorder: its memories, identity and comings and goings, independent of the face
 // (USB boot loader or disk) through which a request arrives. Both faces translate their requests
 // into these operations, so a flow that crosses routes sees one consistent device.
+// The rules it follows (restart faces, re-plug, what each fault does) are written down in one
+// place, docs/RECORDER_MODEL.md.
 #pragma once
 
 #include <array>
