@@ -41,6 +41,11 @@ TEST(SimOptionsTest, RouteOnlyFaultsNeedTheirRoute) {
       {{"--route", "none", "--attach-after", "0"}, false},
       {{"--route", "usb", "--attach-after", "3"}, true},
       {{"--route", "none"}, true},
+      {{"--replug-after", "2"}, false},  // nothing to re-plug after
+      {{"--unplug-at", "5", "--replug-after", "0"}, true},
+      {{"--unplug-at", "0"}, false},  // commands count from 1
+      {{"--reply-fuzz", "18446744073709551615"}, true},
+      {{"--reply-fuzz", "-1"}, false},
   };
   for (const auto& row : rows) {
     std::string line;
