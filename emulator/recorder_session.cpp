@@ -189,7 +189,8 @@ Message RecorderSession::UsbBulk(bool read, Reader& in) {
 
 Message RecorderSession::DiskOpen(Reader& in) {
   uint8_t drive = 0;
-  if (!in.U8(drive) || !in.AtEnd() || drive >= kHostSlots) return Malformed("DISK_OPEN: u8 drive 0..8");
+  if (!in.U8(drive) || !in.AtEnd() || drive >= kHostSlots)
+    return Malformed("DISK_OPEN: u8 drive 0..8");
   OpenDevice handle;
   handle.disk = host_.scsi().Open(SlotPath("\\\\.\\PHYSICALDRIVE", drive).c_str());
   handle.slot = drive;
