@@ -76,6 +76,7 @@ class RecorderUsbDevice : public UsbDevice {
   bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
                             uint32_t length) override {
     if (!Alive()) return false;
+    host_.recorder.NoteUsbRequest();
     host_.BeforeTracedRequest();
     if (!Alive()) return false;
     const Fault fault = host_.trace.BeginCommand();
@@ -183,6 +184,7 @@ class RecorderUsbDevice : public UsbDevice {
             uint32_t& moved) {
     moved = 0;
     if (!Alive()) return false;
+    host_.recorder.NoteUsbRequest();
     host_.BeforeTracedRequest();
     if (!Alive()) return false;
     const uint32_t pipe = Le32(pipeBlock.data());

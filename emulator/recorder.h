@@ -82,6 +82,9 @@ class Recorder {
   // A presence poll that opens nothing (a client outside the process asking for the status):
   // counts like an open of PHYSICALDRIVE0.
   void NotePresencePoll();
+  // A request through the recorder's USB face: someone talks to it over USB, so no user would
+  // re-plug it.
+  void NoteUsbRequest() { replugPolls_ = 0; }
   // Called after every change of face or restart count.
   void SetChangeListener(std::function<void()> listener) { changed_ = std::move(listener); }
   // Leave both faces and decide at once how the recorder will come back (the rule is in

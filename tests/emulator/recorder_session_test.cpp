@@ -178,3 +178,26 @@ TEST_F(Session, HostCommandsAreAnsweredAndCountedButNotTraced) {
 
 }  // namespace
 }  // namespace omr72::emu
+
+namespace omr72::emu {
+namespace {
+
+// STATUS polls count towards the re-plug of a recorder stuck on USB, but not while a client
+// keeps talking to it through a handle it holds.
+TEST_F(Session, UsbRequestsOnAHeldHandleHoldOffTheReplug) {
+  Begin(Config(StartRoute::kUsb));
+  const uint32_t usb = Open(protocol::kUsbOpen, 0);
+  ASSERT_NE(usb, 0u);
+  const uint8_t version[8] = {0xC0, 0x24, 0, 0, 0, 0, 2, 0};
+  for (int round = 0; round < 3; ++round) {
+    for (int poll = 1; poll < kReplugPolls; ++poll) Call(Writer(protocol::kStatus).Done());
+    EXPECT_EQ(Call(Writer(protocol::kUsbControl).U32(usb).Bytes(version, 8).Done()).payload[0], 1);
+  }
+  EXPECT_EQ(recorder().restarts(), 0);
+  for (int poll = 1; poll <= kReplugPolls; ++poll) Call(Writer(protocol::kStatus).Done());
+  EXPECT_EQ(recorder().restarts(), 1);
+  EXPECT_EQ(recorder().returnFace(), Face::kDisk);
+}
+
+}  // namespace
+}  // namespace omr72::emu
