@@ -21,12 +21,15 @@ endif()
 # executable's cases.
 # On the win64 preset the cases are listed and run through CMAKE_CROSSCOMPILING_EMULATOR (wine64).
 include(GoogleTest)
+set(omr72_discovery "")
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   # Listed when CTest starts rather than after each link: the build then needs no wine, and a
-  # wine that starts slowly (a new prefix) has the time it needs.
-  set(omr72_discovery DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
-else()
-  set(omr72_discovery DISCOVERY_MODE POST_BUILD)
+  # wine that starts slowly (a new prefix) has the time it needs. A cache entry
+  # CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE chooses otherwise.
+  if(NOT CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE)
+    set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+  endif()
+  set(omr72_discovery DISCOVERY_TIMEOUT 120)
 endif()
 
 function(omr72_test_suite name)
