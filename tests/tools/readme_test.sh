@@ -24,6 +24,9 @@ commands=(
   "build/default/tools/probe/omr72-probe" 1
   "build/default/tools/image/omr72-image info images/samples" 0
   "build/default/pages/omr72-pages --emulated info" 0
+  # Here without a terminal nor keys; on a terminal they are run by terminal_process_test.
+  "build/default/tools/sim/omr72-sim" 0
+  "build/default/tools/sim/omr72-sim --no-return" 0
 )
 for ((i = 0; i < ${#commands[@]}; i += 2)); do
   command=${commands[i]} wanted=${commands[i + 1]}
