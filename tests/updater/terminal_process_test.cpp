@@ -61,23 +61,21 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& arguments, const std::
   close(slave);
   EXPECT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   // A bound on how long a broken run may hang the test, not a measurement: polls of 100 ms.
-  for (int polls = 0; polls < 1200; ++polls) {
+  bool ended = false;
+  for (int polls = 0; polls < 1200 && !ended; ++polls) {
     pollfd p{master, POLLIN, 0};
     if (poll(&p, 1, 100) <= 0) continue;
     char buffer[4096];
     const ssize_t n = read(master, buffer, sizeof buffer);
-    if (n <= 0) break;  // the child has gone and its side of the terminal with it
-    run.output.append(buffer, static_cast<size_t>(n));
+    ended = n <= 0;  // the child's side of the terminal has closed: it is ending
+    if (n > 0) run.output.append(buffer, static_cast<size_t>(n));
     if (enough && enough(run.output)) break;
   }
+  if (!ended) kill(child, SIGTERM);
   int status = 0;
-  if (waitpid(child, &status, WNOHANG) == 0) {
-    kill(child, SIGTERM);
-    waitpid(child, &status, 0);
-  } else {
-    run.exited = WIFEXITED(status);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  waitpid(child, &status, 0);
+  run.exited = ended && WIFEXITED(status);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   close(master);
   return run;
 }
