@@ -74,6 +74,12 @@ void Win32Console::Write(std::string_view text) {
   std::fflush(stdout);
 }
 
+// A console screen buffer has a console mode; a pipe or file has none.
+bool Win32Console::IsTerminal() const {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 std::unique_ptr<Console> NativePlatform::MakeConsole() {
   return std::make_unique<Win32Console>();
 }

@@ -17,6 +17,7 @@ class Win32Console : public Console {
   bool KeyWaiting() override;
   int ReadRawKey() override;
   void Write(std::string_view text) override;
+  bool IsTerminal() const override;
 
  private:
   bool ReadByte(uint8_t& byte);

@@ -65,5 +65,23 @@ TEST(Win32ConsoleScripted, FileBytesAreKeysUntilItsEnd) {
   CloseHandle(file);
 }
 
+// Text may be shown and taken back only on a console window: a pipe or file as standard output
+// never gets any.
+TEST(Win32ConsoleOutput, APipeOrAFileIsNoTerminal) {
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
+  HANDLE file = CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  for (HANDLE standardOutput : {write, file}) {
+    ASSERT_TRUE(SetStdHandle(STD_OUTPUT_HANDLE, standardOutput));
+    EXPECT_FALSE(Win32Console(read).IsTerminal());
+  }
+  SetStdHandle(STD_OUTPUT_HANDLE, output);
+  CloseHandle(file);
+  CloseHandle(write);
+  CloseHandle(read);
+}
+
 }  // namespace
 }  // namespace omr72

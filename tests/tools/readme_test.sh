@@ -24,6 +24,9 @@ commands=(
   "build/linux/tools/probe/omr72-probe" 1
   "build/linux/tools/image/omr72-image info images/samples" 0
   "build/linux/pages/omr72-pages --emulated info" 0
+  # Here without a terminal nor keys; on a terminal they are run by terminal_process_test.
+  "build/linux/tools/sim/omr72-sim" 0
+  "build/linux/tools/sim/omr72-sim --no-return" 0
 )
 for ((i = 0; i < ${#commands[@]}; i += 2)); do
   command=${commands[i]} wanted=${commands[i + 1]}
