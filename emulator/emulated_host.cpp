@@ -63,6 +63,37 @@ Recorder& EmulatedHost::recorder() {
   return impl_->host.recorder;
 }
 
+void EmulatedHost::SetStateChangeSink(std::function<void()> sink) {
+  impl_->host.recorder.SetChangeListener(std::move(sink));
+}
+
+// The poll comes first: it may be the one that brings the recorder back. A foreign device at
+// the recorder's own slot is hidden while the recorder is there.
+HostStatus EmulatedHost::PollStatus() {
+  Recorder& r = impl_->host.recorder;
+  r.NotePresencePoll();
+  HostStatus status;
+  status.usbSlot = r.OnUsb() ? r.usbName() : -1;
+  status.diskDrive = r.OnDisk() ? r.drive() : -1;
+  status.epoch = r.epoch();
+  for (const auto& [slot, log] : impl_->host.foreignUsb) {
+    if (slot != status.usbSlot) status.foreignUsbMask |= static_cast<uint16_t>(1u << slot);
+  }
+  for (const auto& [drive, log] : impl_->host.foreignDisks) {
+    if (drive != status.diskDrive) status.foreignDiskMask |= static_cast<uint16_t>(1u << drive);
+  }
+  return status;
+}
+
+bool EmulatedHost::ExecuteHostCommand(int drive, uint32_t epoch, const HostCommand& command,
+                                      uint8_t& scsiStatus, uint32_t& moved) {
+  return emu::ExecuteHostCommand(impl_->host, drive, epoch, command, scsiStatus, moved);
+}
+
+uint64_t EmulatedHost::hostCommands() const {
+  return impl_->host.hostCommands;
+}
+
 const std::vector<ForeignDiskEntry>* EmulatedHost::ForeignDiskLog(int drive) const {
   const auto it = impl_->host.foreignDisks.find(drive);
   return it == impl_->host.foreignDisks.end() ? nullptr : &it->second;

@@ -47,6 +47,15 @@ uint32_t CommandCostMs(const ScsiRequest& request) {
   return kCommandMs + (request.length > kMcuBlockSize ? TransferMs(request.length) : 0);
 }
 
+// INQUIRY as the recorder's firmware answers it: EVPD 0 with page code 0 gives the standard
+// data whatever the allocation length says (the program sends 0 there); the recorder has no
+// vital product data pages, so any EVPD request, or a page code without EVPD, is an error.
+bool RecorderInquiry(const uint8_t* cdb, std::vector<uint8_t>& data) {
+  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return false;
+  data = BuildRecorderInquiry();
+  return true;
+}
+
 // The recorder's disk face as one opened handle sees it; dead once the recorder has left.
 class RecorderDrive : public ScsiDrive {
  public:
@@ -80,11 +89,11 @@ class RecorderDrive : public ScsiDrive {
   }
 
   bool Inquiry(const ScsiRequest& request, uint8_t& scsiStatus) {
-    if (request.dataIn != kDataIn) {
+    std::vector<uint8_t> data;
+    if (request.dataIn != kDataIn || !RecorderInquiry(request.cdb.data(), data)) {
       scsiStatus = kCheckCondition;
       return true;
     }
-    const std::vector<uint8_t> data = BuildRecorderInquiry();
     std::copy_n(data.begin(), std::min<size_t>(request.length, data.size()), request.buffer);
     scsiStatus = kGoodStatus;
     return true;
@@ -280,6 +289,93 @@ std::optional<ServiceShape> ShapeOfCommand(const Cdb& cdb) {
       return ServiceShape{kDataIn, 0};
   }
   return std::nullopt;
+}
+
+namespace {
+
+constexpr uint8_t kTestUnitReady = 0x00;
+constexpr uint8_t kRequestSense = 0x03;
+constexpr uint8_t kModeSense6 = 0x1A;
+constexpr uint8_t kStartStopUnit = 0x1B;
+constexpr uint8_t kPreventAllowRemoval = 0x1E;
+constexpr uint8_t kReadCapacity10 = 0x25;
+constexpr uint8_t kSynchronizeCache10 = 0x35;
+
+void PutBe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+// What a small read-only disk answers of the commands an OS sends by itself; nullopt for
+// CHECK CONDITION. Only as much of a READ(10) as the data phase can hold is produced.
+std::optional<std::vector<uint8_t>> SmallDiskReply(HostContext& host, bool recorder,
+                                                   const HostCommand& command) {
+  const uint8_t* cdb = command.cdb.data();
+  switch (cdb[0]) {
+    case kTestUnitReady:
+    case kStartStopUnit:
+    case kPreventAllowRemoval:
+    case kSynchronizeCache10:
+      return std::vector<uint8_t>{};
+    case kRequestSense: {
+      std::vector<uint8_t> sense(18, 0);
+      sense[0] = 0x70;  // current error, fixed format: no sense
+      sense[7] = 10;
+      return sense;
+    }
+    case kInquiry: {
+      std::vector<uint8_t> data;
+      if (recorder) {
+        if (!RecorderInquiry(cdb, data)) return std::nullopt;
+        return data;
+      }
+      if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return std::nullopt;
+      const ForeignInquiry foreign = BuildForeignInquiry();
+      return std::vector<uint8_t>(foreign.begin(), foreign.end());
+    }
+    case kModeSense6:
+      return std::vector<uint8_t>{3, 0, 0, 0};  // no block descriptors, not write-protected
+    case kReadCapacity10: {
+      std::vector<uint8_t> capacity(8, 0);
+      PutBe32(&capacity[0], kDiskPageCount - 1);
+      PutBe32(&capacity[4], kDiskPageSize);
+      return capacity;
+    }
+    case kRead10: {
+      if (command.cdbLength < 10) return std::nullopt;
+      const PageRange pages = PagesOf(command.cdb);
+      if (uint64_t{pages.first} + pages.count > kDiskPageCount) return std::nullopt;
+      const uint32_t wanted = (command.length + kDiskPageSize - 1) / kDiskPageSize;
+      const uint32_t count = std::min<uint32_t>(pages.count, wanted);
+      std::vector<uint8_t> data(size_t{count} * kDiskPageSize, 0);
+      for (uint32_t i = 0; recorder && i < count; ++i) {
+        host.recorder.ReadDiskPage(pages.first + i, 0, data.data() + i * kDiskPageSize,
+                                   kDiskPageSize);
+      }
+      return data;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool ExecuteHostCommand(HostContext& host, int drive, uint32_t epoch, const HostCommand& command,
+                        uint8_t& scsiStatus, uint32_t& moved) {
+  ++host.hostCommands;
+  moved = 0;
+  const Recorder& r = host.recorder;
+  const bool recorderThere = r.OnDisk() && r.drive() == drive;
+  const bool recorder = recorderThere && r.epoch() == epoch;
+  const bool foreign = !recorderThere && host.foreignDisks.count(drive) > 0;
+  if (!recorder && !foreign) return false;
+  if (command.length > 0 && !command.buffer) return false;
+  const std::optional<std::vector<uint8_t>> reply = SmallDiskReply(host, recorder, command);
+  const bool good = reply && (reply->empty() || command.dataIn == kDataIn);
+  scsiStatus = good ? kGoodStatus : kCheckCondition;
+  if (!good) return true;
+  moved = static_cast<uint32_t>(std::min<size_t>(command.length, reply->size()));
+  std::copy_n(reply->begin(), moved, command.buffer);
+  return true;
 }
 
 // Every open is reported to the recorder first: it may be the poll that brings it back.

@@ -2,6 +2,7 @@
 // the foreign devices with their logs.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <vector>
 
@@ -23,6 +24,7 @@ struct HostContext {
   DeviceTiming timing;
   std::map<int, std::vector<ForeignDiskEntry>> foreignDisks;  // by drive digit
   std::map<int, std::vector<ForeignUsbEntry>> foreignUsb;     // by ezusb-N
+  uint64_t hostCommands = 0;  // commands the host OS sent by itself (EmulatedHost::hostCommands)
 };
 
 }  // namespace omr72::emu

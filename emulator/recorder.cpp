@@ -123,7 +123,15 @@ void Recorder::NoteUsbOpen(int slot) {
 // forever; a user re-plugs it then, which restarts it.
 void Recorder::NoteDiskOpen(int drive) {
   CheckDeadline();
-  if (drive != 0) return;
+  if (drive == 0) DiskPoll();
+}
+
+void Recorder::NotePresencePoll() {
+  CheckDeadline();
+  DiskPoll();
+}
+
+void Recorder::DiskPoll() {
   const bool usbOnly = face_ == Face::kUsb;
   OnPoll();
   if (!usbOnly) return;
@@ -150,6 +158,7 @@ void Recorder::Arrive() {
   face_ = arrival_.face;
   arrival_ = Arrival{};
   replugPolls_ = 0;
+  Changed();
 }
 
 // One rule for every restart, whatever caused it:
@@ -179,6 +188,7 @@ void Recorder::Restart() {
   }
   drive_ = PickAfterRestart(config_.returnDrives, restarts_, drive_);
   usbName_ = PickAfterRestart(config_.returnUsbNames, restarts_, usbName_);
+  Changed();
 }
 
 // A boot loader written into flash identifies itself by the version word at 0x1000 of its

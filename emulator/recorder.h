@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -65,6 +66,11 @@ class Recorder {
   // of ezusb-0 or PHYSICALDRIVE0 is one presence poll.
   void NoteUsbOpen(int slot);
   void NoteDiskOpen(int drive);
+  // A presence poll that opens nothing (a client outside the process asking for the status):
+  // counts like an open of PHYSICALDRIVE0.
+  void NotePresencePoll();
+  // Called after every change of face or restart count.
+  void SetChangeListener(std::function<void()> listener) { changed_ = std::move(listener); }
   // Leave both faces and decide at once how the recorder will come back.
   void Restart();
   int restarts() const { return restarts_; }
@@ -125,6 +131,10 @@ class Recorder {
   void InitialiseFlash(const RecorderConfig& config, const KnownImages& images);
   void InitialiseNand();
   void OnPoll();
+  void DiskPoll();
+  void Changed() {
+    if (changed_) changed_();
+  }
   void CheckDeadline();
   void Arrive();
   bool PageErased(uint16_t address) const;
@@ -153,6 +163,7 @@ class Recorder {
   uint32_t epoch_ = 0;
   int restarts_ = 0;
   int replugPolls_ = 0;
+  std::function<void()> changed_;
 };
 
 // "M.m" in plain decimal, the way the recorder's versions are shown.

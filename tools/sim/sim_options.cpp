@@ -249,31 +249,35 @@ std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, Si
   return CheckSlots(out.recorder);
 }
 
+#define OMR72_SIM_MODEL_OPTIONS                                                             \
+  "Recorder and host:\n"                                                                    \
+  "  --route usb|disk|both|none  where the recorder is at start (default disk)\n"           \
+  "  --boot-loader M.m           installed boot-loader version (default 1.0; 0.0: none)\n"  \
+  "  --boot-loader-silent        the boot-loader version request fails\n"                   \
+  "  --firmware M.m|none         installed firmware version (default 1.5)\n"                \
+  "  --serial TEXT               serial number, at most 20 bytes (default ABCDE12345)\n"    \
+  "  --model-tag TAG             5-byte model tag (default: the embedded image's tag)\n"    \
+  "  --drive N, --usb-name N     drive digit and ezusb-N of the recorder (defaults 1, 0)\n" \
+  "  --foreign-disk N            a foreign disk at drive N (repeatable)\n"                  \
+  "  --foreign-usb N             a USB device with other ids at ezusb-N (repeatable)\n"     \
+  "  --attach-after N            the recorder appears after N presence polls (default 0)\n" \
+  "Faults:\n"                                                                               \
+  "  --fail-command N            the N-th traced command fails (repeatable; from 1)\n"      \
+  "  --no-return                 after its next restart the recorder never comes back\n"    \
+  "  --verdict 1|0|fail          the boot-block verdict (default 1)\n"                      \
+  "  --corrupt-readback          the NAND read-back differs in one byte\n"                  \
+  "Output:\n"                                                                               \
+  "  --trace FILE                one line per request that reaches a device\n"              \
+  "  --state FILE                the recorder's state at exit, as JSON\n"                   \
+  "  --latency realistic|none    device timing (default: realistic on a terminal)\n"        \
+  "  --help                      this text\n"
+
+const char kSimModelOptionsHelp[] = OMR72_SIM_MODEL_OPTIONS;
+
 const char kSimUsage[] =
     "Usage: omr72-sim [OPTION]... [diag]\n"
     "Runs the Orlo Mica R72 firmware updater against an emulated recorder.\n"
     "Keys come from the terminal, or from standard input when it is not a terminal.\n"
-    "\n"
-    "Recorder and host:\n"
-    "  --route usb|disk|both|none  where the recorder is at start (default disk)\n"
-    "  --boot-loader M.m           installed boot-loader version (default 1.0; 0.0: none)\n"
-    "  --boot-loader-silent        the boot-loader version request fails\n"
-    "  --firmware M.m|none         installed firmware version (default 1.5)\n"
-    "  --serial TEXT               serial number, at most 20 bytes (default ABCDE12345)\n"
-    "  --model-tag TAG             5-byte model tag (default: the embedded image's tag)\n"
-    "  --drive N, --usb-name N     drive digit and ezusb-N of the recorder (defaults 1, 0)\n"
-    "  --foreign-disk N            a foreign disk at drive N (repeatable)\n"
-    "  --foreign-usb N             a USB device with other ids at ezusb-N (repeatable)\n"
-    "  --attach-after N            the recorder appears after N presence polls (default 0)\n"
-    "Faults:\n"
-    "  --fail-command N            the N-th traced command fails (repeatable; from 1)\n"
-    "  --no-return                 after its next restart the recorder never comes back\n"
-    "  --verdict 1|0|fail          the boot-block verdict (default 1)\n"
-    "  --corrupt-readback          the NAND read-back differs in one byte\n"
-    "Output:\n"
-    "  --trace FILE                one line per request that reaches a device\n"
-    "  --state FILE                the recorder's state at exit, as JSON\n"
-    "  --latency realistic|none    device timing (default: realistic on a terminal)\n"
-    "  --help                      this text\n";
+    "\n" OMR72_SIM_MODEL_OPTIONS;
 
 }  // namespace omr72::sim
