@@ -6,10 +6,18 @@
  * FIFOs inside the wine prefix (C:\omr72-standin\request and C:\omr72-standin\reply) that the
  * runner, omr72-wine-sim, connects to `omr72-recorder --stdio`.
  *
- * A thread polls the recorder's status every 10 ms: that is the clock of the model's restarts
- * and re-plugs, and it links and unlinks the device names as the recorder and the foreign
- * devices come and go. Device objects, once made, live until the driver unloads; only their
- * names come and go, so a request that is already on its way never meets a freed device.
+ * The model's clock is the program's own scans, as in omr72-sim: there every open of
+ * PHYSICALDRIVE0 or ezusb-0 is a presence poll, and restarts, re-plugs and late arrivals move on
+ * with them. So every ezusb name is always there and every open of one reaches the model
+ * (handle 0 fails the open, as an absent device would). PHYSICALDRIVE0 is wine's own disk;
+ * a scan that passes it opens PHYSICALDRIVE1 next, so PHYSICALDRIVE1 is always there too, and
+ * each open of it is preceded by a STATUS, the one presence poll that the open of drive 0 was.
+ * Its answer links and unlinks the other disk names (PHYSICALDRIVE2..8) where the model puts
+ * the recorder and the foreign disks, so the scan that the poll belongs to already sees them.
+ * Device objects, once made, live until the driver unloads; only their names come and go, so
+ * a request that is already on its way never meets a freed device. Nothing polls on its own:
+ * a free-running clock would let restarts and re-plugs happen at other points of the program
+ * than under omr72-sim.
  *
  * Only wine runs this: it reads and writes the caller's memory for the pass-through's data
  * buffer with ZwOpenProcess and NtReadVirtualMemory / NtWriteVirtualMemory, which works because
@@ -25,7 +33,6 @@ NTSYSAPI NTSTATUS NTAPI NtWriteVirtualMemory(HANDLE process, void *address, cons
 #define POOL_TAG 0x4F6D3772u /* "r7mO" */
 #define SLOTS 9
 #define NO_SLOT 0xFF
-#define POLL_INTERVAL_MS 10
 /* PROCESS_VM_OPERATION, PROCESS_VM_READ and PROCESS_VM_WRITE: the user-mode headers have them. */
 #define PROCESS_VM_ACCESS (0x0008 | 0x0010 | 0x0020)
 
@@ -80,11 +87,8 @@ static HANDLE g_request;
 static HANDLE g_reply;
 static volatile LONG g_linkBusy;
 static BOOLEAN g_linkBroken;
-static volatile LONG g_stopping;
-static KEVENT g_pollerDone;
 static PDEVICE_OBJECT g_devices[FACE_COUNT][SLOTS];
 static BOOLEAN g_linked[FACE_COUNT][SLOTS];
-static STATUS_REPLY g_status = {NO_SLOT, NO_SLOT, 0, 0, 0};
 
 /* ---- little-endian fields ---- */
 
@@ -209,9 +213,9 @@ static BOOLEAN ReplyOk(const REPLY *reply, ULONG length) {
   return reply->length >= length && length >= 1 && reply->bytes[0] != 0;
 }
 
-static ULONG Open(enum Face face, UCHAR slot) {
+static ULONG OpenLocked(enum Face face, UCHAR slot) {
   REPLY reply;
-  if (!Exchange(face == FACE_USB ? MSG_USB_OPEN : MSG_DISK_OPEN, &slot, 1, NULL, 0, &reply)) {
+  if (!ExchangeLocked(face == FACE_USB ? MSG_USB_OPEN : MSG_DISK_OPEN, &slot, 1, NULL, 0, &reply)) {
     return 0;
   }
   ULONG handle = reply.length >= 4 ? Get32(reply.bytes) : 0;
@@ -307,52 +311,19 @@ static void SetLinked(PDRIVER_OBJECT driver, enum Face face, UCHAR slot, BOOLEAN
   g_linked[face][slot] = TRUE;
 }
 
-static USHORT Wanted(UCHAR recorderSlot, USHORT foreign) {
-  USHORT mask = foreign & ((1u << SLOTS) - 1);
-  if (recorderSlot < SLOTS) mask |= (USHORT)(1u << recorderSlot);
-  return mask;
+/* Drive 1 stays: its opens carry the presence polls. */
+static void LinkDisks(PDRIVER_OBJECT driver, const STATUS_REPLY *now) {
+  USHORT wanted = (now->foreignDisk & ((1u << SLOTS) - 1)) | (1u << 1);
+  if (now->diskDrive < SLOTS) wanted |= (USHORT)(1u << now->diskDrive);
+  for (UCHAR drive = 1; drive < SLOTS; ++drive) {
+    SetLinked(driver, FACE_DISK, drive, (wanted >> drive) & 1);
+  }
 }
 
-/* Makes the names match the model. A recorder that left and came back between two polls (a new
- * epoch) loses its names first, so the names disappear and reappear as on a real bus. */
-static void Reconcile(PDRIVER_OBJECT driver, const STATUS_REPLY *now) {
-  if (now->epoch != g_status.epoch) {
-    if (g_status.usbSlot < SLOTS && !(now->foreignUsb & (1u << g_status.usbSlot))) {
-      SetLinked(driver, FACE_USB, g_status.usbSlot, FALSE);
-    }
-    if (g_status.diskDrive < SLOTS && !(now->foreignDisk & (1u << g_status.diskDrive))) {
-      SetLinked(driver, FACE_DISK, g_status.diskDrive, FALSE);
-    }
-  }
-  USHORT wanted[FACE_COUNT] = {Wanted(now->usbSlot, now->foreignUsb),
-                               Wanted(now->diskDrive, now->foreignDisk)};
-  for (int face = 0; face < FACE_COUNT; ++face) {
-    for (UCHAR slot = 0; slot < SLOTS; ++slot) {
-      SetLinked(driver, (enum Face)face, slot, (wanted[face] >> slot) & 1);
-    }
-  }
-  g_status = *now;
-}
-
-static BOOLEAN Poll(PDRIVER_OBJECT driver) {
+/* The presence poll that stands for the open of PHYSICALDRIVE0, with the link held. */
+static void PollLocked(PDRIVER_OBJECT driver) {
   STATUS_REPLY now;
-  LockLink();
-  BOOLEAN ok = QueryStatusLocked(&now);
-  if (ok) Reconcile(driver, &now);
-  UnlockLink();
-  return ok;
-}
-
-static VOID NTAPI Poller(PVOID context) {
-  PDRIVER_OBJECT driver = context;
-  LARGE_INTEGER interval;
-  interval.QuadPart = -10000LL * POLL_INTERVAL_MS;
-  while (!g_stopping) {
-    if (!Poll(driver)) break;
-    KeDelayExecutionThread(KernelMode, FALSE, &interval);
-  }
-  KeSetEvent(&g_pollerDone, IO_NO_INCREMENT, FALSE);
-  PsTerminateSystemThread(STATUS_SUCCESS);
+  if (QueryStatusLocked(&now)) LinkDisks(driver, &now);
 }
 
 /* ---- requests ---- */
@@ -371,7 +342,10 @@ static ULONG HandleOf(PIO_STACK_LOCATION stack) {
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   SLOT_EXTENSION *ext = device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  ULONG handle = Open(ext->face, ext->slot);
+  LockLink();
+  if (ext->face == FACE_DISK && ext->slot == 1) PollLocked(device->DriverObject);
+  ULONG handle = OpenLocked(ext->face, ext->slot);
+  UnlockLink();
   if (!handle) return Complete(irp, STATUS_NO_SUCH_DEVICE, 0);
   stack->FileObject->FsContext = (PVOID)(ULONG_PTR)handle;
   return Complete(irp, STATUS_SUCCESS, 0);
@@ -580,8 +554,6 @@ static NTSTATUS OpenFifo(HANDLE *out, const WCHAR *path, ACCESS_MASK access) {
 
 static VOID NTAPI Unload(PDRIVER_OBJECT driver) {
   (void)driver;
-  InterlockedExchange(&g_stopping, 1);
-  KeWaitForSingleObject(&g_pollerDone, Executive, KernelMode, FALSE, NULL);
   for (int face = 0; face < FACE_COUNT; ++face) {
     for (UCHAR slot = 0; slot < SLOTS; ++slot) {
       SetLinked(driver, (enum Face)face, slot, FALSE);
@@ -605,7 +577,6 @@ static BOOLEAN Hello(void) {
 
 static NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   (void)registryPath;
-  KeInitializeEvent(&g_pollerDone, NotificationEvent, FALSE);
   /* Both ends are opened for reading and writing: opening a FIFO that way never waits for the
    * other side, and the wine server, which does the opening, must never wait. */
   NTSTATUS status =
@@ -632,16 +603,9 @@ static NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
   driver->DriverUnload = Unload;
 
-  /* The first names exist before the service reports itself started. */
-  Poll(driver);
-  HANDLE thread = NULL;
-  status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, Poller, driver);
-  if (!NT_SUCCESS(status)) {
-    KeSetEvent(&g_pollerDone, IO_NO_INCREMENT, FALSE);
-    Unload(driver);
-    return status;
-  }
-  ZwClose(thread);
+  /* The names that are always there exist before the service reports itself started. */
+  for (UCHAR slot = 0; slot < SLOTS; ++slot) SetLinked(driver, FACE_USB, slot, TRUE);
+  SetLinked(driver, FACE_DISK, 1, TRUE);
   return STATUS_SUCCESS;
 }
 

@@ -1,0 +1,136 @@
+#!/bin/bash
+# The updater's own Win32 device I/O, end to end: each case runs the real OMR72_FW_Updater.exe
+# under wine64 against omr72-recorder through the stand-in driver (omr72-wine-sim) and
+# omr72-sim.exe on the same options and keys, and the two must agree byte for byte in
+# transcript, trace, state and exit code. Then a second instance beside a waiting first one,
+# and a C program that reads and writes pages through the exports.
+# Usage: wine_sim_test.sh WINE_SIM SIM_EXE CLIENT_EXE UPDATER_EXE RUNNER...
+#   RUNNER runs SIM_EXE under wine in the prefix of the other tests.
+# Exit code 77 (skipped) when OMR72_WINE_SIM_RECORDER names no omr72-recorder.
+set -u
+wine_sim=$1
+sim=$2
+client=$3
+updater=$4
+shift 4
+runner=("$@")
+
+if [ ! -x "${OMR72_WINE_SIM_RECORDER:-}" ]; then
+  echo "skipped: no omr72-recorder at '${OMR72_WINE_SIM_RECORDER:-}' (build the default preset)"
+  exit 77
+fi
+work=$(mktemp -d)
+trap 'exec 3>&-; [ -n "${first_pid:-}" ] && { kill "$first_pid"; wait "$first_pid"; }; rm -rf "$work"' EXIT
+failed=0
+fail() {
+  echo "FAIL: $*"
+  failed=1
+}
+
+same() {  # same FILE_A FILE_B WHAT
+  cmp -s "$1" "$2" && return 0
+  fail "$3 differs"
+  diff <(cat -A "$1") <(cat -A "$2") | head -20
+  return 1
+}
+
+# name | keys (printf escapes) | options
+cases=(
+  "disk route with boot-loader upgrade|YLYq|--route disk --boot-loader 1.0"
+  "disk route without upgrade|YLq|--route disk --boot-loader 2.0"
+  "USB route, boot loader 1.x|YLYq|--route usb"
+  "USB route, boot loader 0.x (NAND boot block)|YLYq|--route usb --boot-loader 0.5"
+  "foreign disk and foreign USB device present|YLYq|--route usb --usb-name 2 --foreign-usb 0 --foreign-disk 2 --drive 4"
+  "recorder on both faces, elsewhere after restarts|YLYq|--route both --usb-name 3 --drive 5"
+  "a failing command ends the upgrade|YLYq|--route disk --boot-loader 1.0 --fail-command 3"
+  "no recorder, Esc leaves the wait|\\x1b|--route none"
+)
+
+for entry in "${cases[@]}"; do
+  IFS='|' read -r name keys options <<<"$entry"
+  read -r -a opts <<<"$options"
+  dir=$work/$(echo "$name" | tr -c 'a-zA-Z0-9\n' '_')
+  mkdir -p "$dir"
+  start=$(date +%s.%N)
+  printf "$keys" | "$wine_sim" "${opts[@]}" --trace "$dir/wine.trace" --state "$dir/wine.state" \
+    >"$dir/wine.out" 2>"$dir/wine.err"
+  wine_code=$?
+  took=$(echo "$(date +%s.%N) - $start" | bc)
+  printf "$keys" | "${runner[@]}" "$sim" "${opts[@]}" --latency none --trace "$dir/sim.trace" \
+    --state "$dir/sim.state" >"$dir/sim.out" 2>"$dir/sim.err"
+  sim_code=$?
+  before=$failed
+  [ "$wine_code" -eq "$sim_code" ] || fail "exit code $wine_code, omr72-sim $sim_code"
+  same "$dir/wine.out" "$dir/sim.out" transcript
+  same "$dir/wine.trace" "$dir/sim.trace" trace
+  same "$dir/wine.state" "$dir/sim.state" state
+  # A case that compares nothing proves nothing: each one reaches the recorder or waits for it.
+  grep -q "Device is" "$dir/sim.out" || fail "omr72-sim did not run: $(head -3 "$dir/sim.err")"
+  if [ "$failed" -ne "$before" ]; then
+    echo "FAILED: $name (omr72-wine-sim stderr follows)"
+    grep -v wine32 "$dir/wine.err" | head -10
+  else
+    printf 'ok: %s (%s lines of trace, %.1f s under the stand-in)\n' "$name" \
+      "$(wc -l <"$dir/wine.trace")" "$took"
+  fi
+done
+
+# A second instance while a first one waits for its recorder inside the same wine session: the
+# second prints the two messages, reads a key and ends with exit code 1, as under omr72-sim.
+mkfifo "$work/keys"
+"$wine_sim" --route none <"$work/keys" >"$work/first.out" 2>/dev/null &
+first_pid=$!
+exec 3>"$work/keys"
+for _ in $(seq 1 300); do
+  grep -q "Device is not connected" "$work/first.out" 2>/dev/null && break
+  sleep 0.1
+done
+prefix=$(sed -n 's/^: "${OMR72_WINE_SIM_PREFIX:=\(.*\)}"$/\1/p' "$wine_sim")
+printf 'x' | WINEPREFIX=${OMR72_WINE_SIM_PREFIX:-$prefix} WINEDEBUG=-all wine "$updater" \
+  >"$work/second.out" 2>/dev/null
+second_code=$?
+printf '\x1b' >&3
+exec 3>&-
+wait "$first_pid"
+first_code=$?
+first_pid=
+mkfifo "$work/sim_keys"
+"${runner[@]}" "$sim" --route none <"$work/sim_keys" >"$work/sim_first.out" 2>/dev/null &
+first_pid=$!
+exec 3>"$work/sim_keys"
+for _ in $(seq 1 300); do
+  grep -q "Device is not connected" "$work/sim_first.out" 2>/dev/null && break
+  sleep 0.1
+done
+printf 'x' | "${runner[@]}" "$sim" --route none >"$work/sim_second.out" 2>/dev/null
+sim_second_code=$?
+exec 3>&-
+wait "$first_pid"
+first_pid=
+before=$failed
+grep -q "Device is not connected" "$work/first.out" || fail "the first instance never waited"
+[ "$first_code" -eq 0 ] || fail "the first instance ended with $first_code after Esc"
+[ "$second_code" -eq 1 ] || fail "the second instance ended with $second_code, not 1"
+[ "$sim_second_code" -eq 1 ] || fail "omr72-sim's second instance ended with $sim_second_code"
+same "$work/second.out" "$work/sim_second.out" "second-instance transcript"
+[ "$failed" -eq "$before" ] && echo "ok: a second instance beside a waiting first one"
+
+# The exports, loaded by a C program, read and write pages of the emulated recorder.
+"$wine_sim" --program "$client" --route disk --trace "$work/pages.trace" \
+  --state "$work/pages.state" "$updater" </dev/null >"$work/pages.out" 2>"$work/pages.err"
+code=$?
+before=$failed
+[ "$code" -eq 0 ] || fail "the page client ended with $code"
+grep -q "^all passed" "$work/pages.out" || fail "the page client: $(grep FAILED "$work/pages.out")"
+# Sub-command 1 writes pages, READ(10) reads them, sub-command 2 reads parts of them.
+grep -q 'cdb=C801000000640002' "$work/pages.trace" || fail "no page write in the trace"
+grep -q 'cdb=2800000000640000' "$work/pages.trace" || fail "no page read in the trace"
+grep -q 'cdb=C802000000640002' "$work/pages.trace" || fail "no part read in the trace"
+if [ "$failed" -eq "$before" ]; then
+  echo "ok: the exports by name and ordinal read and write pages through the stand-in"
+else
+  cat "$work/pages.out" "$work/pages.trace"
+fi
+
+[ "$failed" -eq 0 ] && echo "omr72-wine-sim: every case as omr72-sim"
+exit "$failed"
