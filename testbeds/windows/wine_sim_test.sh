@@ -6,7 +6,8 @@
 # and a C program that reads and writes pages through the exports.
 # Usage: wine_sim_test.sh WINE_SIM SIM_EXE CLIENT_EXE UPDATER_EXE RUNNER...
 #   RUNNER runs SIM_EXE under wine in the prefix of the other tests.
-# Exit code 77 (skipped) when OMR72_WINE_SIM_RECORDER names no omr72-recorder.
+# OMR72_WINE_SIM_RECORDER and OMR72_WINE_SIM_PREFIX name the recorder and the test bed's prefix;
+# exit code 77 (skipped) when there is no omr72-recorder.
 set -u
 wine_sim=$1
 sim=$2
@@ -42,7 +43,7 @@ cases=(
   "USB route, boot loader 0.x (NAND boot block)|YLYq|--route usb --boot-loader 0.5"
   "foreign disk and foreign USB device present|YLYq|--route usb --usb-name 2 --foreign-usb 0 --foreign-disk 2 --drive 4"
   "recorder on both faces, elsewhere after restarts|YLYq|--route both --usb-name 3 --drive 5"
-  "a failing command ends the upgrade|YLYq|--route disk --boot-loader 1.0 --fail-command 3"
+  "a failing chunk write ends the boot-loader upgrade|YLYq|--route disk --boot-loader 1.0 --fail-command 7"
   "no recorder, Esc leaves the wait|\\x1b|--route none"
 )
 
@@ -85,8 +86,7 @@ for _ in $(seq 1 300); do
   grep -q "Device is not connected" "$work/first.out" 2>/dev/null && break
   sleep 0.1
 done
-prefix=$(sed -n 's/^: "${OMR72_WINE_SIM_PREFIX:=\(.*\)}"$/\1/p' "$wine_sim")
-printf 'x' | WINEPREFIX=${OMR72_WINE_SIM_PREFIX:-$prefix} WINEDEBUG=-all wine "$updater" \
+printf 'x' | WINEPREFIX=$OMR72_WINE_SIM_PREFIX WINEDEBUG=-all wine "$updater" \
   >"$work/second.out" 2>/dev/null
 second_code=$?
 printf '\x1b' >&3
@@ -104,6 +104,7 @@ for _ in $(seq 1 300); do
 done
 printf 'x' | "${runner[@]}" "$sim" --route none >"$work/sim_second.out" 2>/dev/null
 sim_second_code=$?
+printf '\x1b' >&3
 exec 3>&-
 wait "$first_pid"
 first_pid=
@@ -122,10 +123,15 @@ code=$?
 before=$failed
 [ "$code" -eq 0 ] || fail "the page client ended with $code"
 grep -q "^all passed" "$work/pages.out" || fail "the page client: $(grep FAILED "$work/pages.out")"
-# Sub-command 1 writes pages, READ(10) reads them, sub-command 2 reads parts of them.
-grep -q 'cdb=C801000000640002' "$work/pages.trace" || fail "no page write in the trace"
-grep -q 'cdb=2800000000640000' "$work/pages.trace" || fail "no page read in the trace"
-grep -q 'cdb=C802000000640002' "$work/pages.trace" || fail "no part read in the trace"
+# The flash parameters, then sub-command 1 writes pages 100 and 101, READ(10) reads them, and
+# sub-command 2 reads 8 bytes at offset 16 of each: the exports' commands and nothing else.
+cat >"$work/pages.expected" <<'EOF'
+scsi drive=1 cdb=C8030000000000000000000000000000 dir=in len=40 -> ok
+scsi drive=1 cdb=C8010000006400000200000000000000 dir=out len=4096 -> ok
+scsi drive=1 cdb=28000000006400000200000000000000 dir=in len=4096 -> ok
+scsi drive=1 cdb=C8020000006400000200080001001000 dir=in len=16 -> ok
+EOF
+same "$work/pages.trace" "$work/pages.expected" "the page client's trace"
 if [ "$failed" -eq "$before" ]; then
   echo "ok: the exports by name and ordinal read and write pages through the stand-in"
 else

@@ -25,10 +25,10 @@
 #include <ntddk.h>
 #include <ntddscsi.h>
 
-NTSYSAPI NTSTATUS NTAPI NtReadVirtualMemory(HANDLE process, const void *address, void *buffer,
-                                            SIZE_T size, SIZE_T *read);
-NTSYSAPI NTSTATUS NTAPI NtWriteVirtualMemory(HANDLE process, void *address, const void *buffer,
-                                             SIZE_T size, SIZE_T *written);
+NTSYSAPI NTSTATUS NTAPI NtReadVirtualMemory(HANDLE process, const void* address, void* buffer,
+                                            SIZE_T size, SIZE_T* read);
+NTSYSAPI NTSTATUS NTAPI NtWriteVirtualMemory(HANDLE process, void* address, const void* buffer,
+                                             SIZE_T size, SIZE_T* written);
 
 #define POOL_TAG 0x4F6D3772u /* "r7mO" */
 #define SLOTS 9
@@ -71,7 +71,7 @@ typedef struct {
 } SLOT_EXTENSION;
 
 typedef struct {
-  UCHAR *bytes; /* payload after the type byte; freed with FreeReply */
+  UCHAR* bytes; /* payload after the type byte; freed with FreeReply */
   ULONG length;
 } REPLY;
 
@@ -92,39 +92,39 @@ static BOOLEAN g_linked[FACE_COUNT][SLOTS];
 
 /* ---- little-endian fields ---- */
 
-static void Put16(UCHAR *p, USHORT v) {
+static void Put16(UCHAR* p, USHORT v) {
   p[0] = (UCHAR)v;
   p[1] = (UCHAR)(v >> 8);
 }
 
-static void Put32(UCHAR *p, ULONG v) {
+static void Put32(UCHAR* p, ULONG v) {
   p[0] = (UCHAR)v;
   p[1] = (UCHAR)(v >> 8);
   p[2] = (UCHAR)(v >> 16);
   p[3] = (UCHAR)(v >> 24);
 }
 
-static USHORT Get16(const UCHAR *p) {
+static USHORT Get16(const UCHAR* p) {
   return (USHORT)(p[0] | (p[1] << 8));
 }
 
-static ULONG Get32(const UCHAR *p) {
+static ULONG Get32(const UCHAR* p) {
   return (ULONG)p[0] | ((ULONG)p[1] << 8) | ((ULONG)p[2] << 16) | ((ULONG)p[3] << 24);
 }
 
 /* ---- the link to omr72-recorder ---- */
 
-static void *Allocate(SIZE_T size) {
+static void* Allocate(SIZE_T size) {
   return ExAllocatePoolWithTag(NonPagedPool, size ? size : 1, POOL_TAG);
 }
 
-static void FreeReply(REPLY *reply) {
+static void FreeReply(REPLY* reply) {
   if (reply->bytes) ExFreePoolWithTag(reply->bytes, POOL_TAG);
   reply->bytes = NULL;
   reply->length = 0;
 }
 
-static BOOLEAN WriteAll(const UCHAR *bytes, ULONG length) {
+static BOOLEAN WriteAll(const UCHAR* bytes, ULONG length) {
   while (length > 0) {
     IO_STATUS_BLOCK io;
     NTSTATUS status =
@@ -137,7 +137,7 @@ static BOOLEAN WriteAll(const UCHAR *bytes, ULONG length) {
 }
 
 /* A pipe hands over what has arrived; a reply may come in several pieces. */
-static BOOLEAN ReadAll(UCHAR *bytes, ULONG length) {
+static BOOLEAN ReadAll(UCHAR* bytes, ULONG length) {
   while (length > 0) {
     IO_STATUS_BLOCK io;
     NTSTATUS status = ZwReadFile(g_reply, NULL, NULL, NULL, &io, bytes, length, NULL, NULL);
@@ -164,13 +164,13 @@ static void UnlockLink(void) {
 
 /* One request and its reply, with the link held. `head` and `data` are sent back to back as
  * the payload. A broken link stays broken: a half-read reply leaves the stream unusable. */
-static BOOLEAN ExchangeLocked(UCHAR type, const UCHAR *head, ULONG headLength, const UCHAR *data,
-                              ULONG dataLength, REPLY *reply) {
+static BOOLEAN ExchangeLocked(UCHAR type, const UCHAR* head, ULONG headLength, const UCHAR* data,
+                              ULONG dataLength, REPLY* reply) {
   reply->bytes = NULL;
   reply->length = 0;
   if (g_linkBroken) return FALSE;
   ULONG frameLength = 5 + headLength + dataLength;
-  UCHAR *frame = Allocate(frameLength);
+  UCHAR* frame = Allocate(frameLength);
   if (!frame) return FALSE;
   Put32(frame, 1 + headLength + dataLength);
   frame[4] = type;
@@ -200,8 +200,8 @@ broken:
   return FALSE;
 }
 
-static BOOLEAN Exchange(UCHAR type, const UCHAR *head, ULONG headLength, const UCHAR *data,
-                        ULONG dataLength, REPLY *reply) {
+static BOOLEAN Exchange(UCHAR type, const UCHAR* head, ULONG headLength, const UCHAR* data,
+                        ULONG dataLength, REPLY* reply) {
   LockLink();
   BOOLEAN ok = ExchangeLocked(type, head, headLength, data, dataLength, reply);
   UnlockLink();
@@ -209,7 +209,7 @@ static BOOLEAN Exchange(UCHAR type, const UCHAR *head, ULONG headLength, const U
 }
 
 /* A reply that starts with the u8 "ok" flag and is at least `length` bytes long. */
-static BOOLEAN ReplyOk(const REPLY *reply, ULONG length) {
+static BOOLEAN ReplyOk(const REPLY* reply, ULONG length) {
   return reply->length >= length && length >= 1 && reply->bytes[0] != 0;
 }
 
@@ -230,7 +230,7 @@ static void Close(ULONG handle) {
   if (Exchange(MSG_CLOSE, head, 4, NULL, 0, &reply)) FreeReply(&reply);
 }
 
-static BOOLEAN QueryStatusLocked(STATUS_REPLY *out) {
+static BOOLEAN QueryStatusLocked(STATUS_REPLY* out) {
   REPLY reply;
   if (!ExchangeLocked(MSG_STATUS, NULL, 0, NULL, 0, &reply)) return FALSE;
   BOOLEAN ok = reply.length >= 10;
@@ -247,19 +247,19 @@ static BOOLEAN QueryStatusLocked(STATUS_REPLY *out) {
 
 /* ---- device objects and their names ---- */
 
-static void SlotName(WCHAR *out, const WCHAR *stem, UCHAR slot) {
+static void SlotName(WCHAR* out, const WCHAR* stem, UCHAR slot) {
   ULONG i = 0;
   for (; stem[i]; ++i) out[i] = stem[i];
   out[i++] = (WCHAR)(L'0' + slot);
   out[i] = 0;
 }
 
-static void DeviceName(WCHAR *out, enum Face face, UCHAR slot) {
+static void DeviceName(WCHAR* out, enum Face face, UCHAR slot) {
   SlotName(out, face == FACE_USB ? L"\\Device\\Omr72StandinUsb" : L"\\Device\\Omr72StandinDisk",
            slot);
 }
 
-static void LinkName(WCHAR *out, enum Face face, UCHAR slot) {
+static void LinkName(WCHAR* out, enum Face face, UCHAR slot) {
   SlotName(out, face == FACE_USB ? L"\\DosDevices\\ezusb-" : L"\\DosDevices\\PHYSICALDRIVE", slot);
 }
 
@@ -270,14 +270,14 @@ static BOOLEAN EnsureDevice(PDRIVER_OBJECT driver, enum Face face, UCHAR slot) {
   DeviceName(name, face, slot);
   RtlInitUnicodeString(&uname, name);
   PDEVICE_OBJECT device = NULL;
-  NTSTATUS status = IoCreateDevice(driver, sizeof(SLOT_EXTENSION), &uname,
-                                   face == FACE_USB ? FILE_DEVICE_UNKNOWN : FILE_DEVICE_DISK, 0,
-                                   FALSE, &device);
+  NTSTATUS status =
+      IoCreateDevice(driver, sizeof(SLOT_EXTENSION), &uname,
+                     face == FACE_USB ? FILE_DEVICE_UNKNOWN : FILE_DEVICE_DISK, 0, FALSE, &device);
   if (!NT_SUCCESS(status)) {
     DbgPrint("omr72_standin: IoCreateDevice %ls failed 0x%08lx\n", name, status);
     return FALSE;
   }
-  SLOT_EXTENSION *ext = device->DeviceExtension;
+  SLOT_EXTENSION* ext = device->DeviceExtension;
   ext->face = face;
   ext->slot = slot;
   device->Flags |= DO_DIRECT_IO;
@@ -312,7 +312,7 @@ static void SetLinked(PDRIVER_OBJECT driver, enum Face face, UCHAR slot, BOOLEAN
 }
 
 /* Drive 1 stays: its opens carry the presence polls. */
-static void LinkDisks(PDRIVER_OBJECT driver, const STATUS_REPLY *now) {
+static void LinkDisks(PDRIVER_OBJECT driver, const STATUS_REPLY* now) {
   USHORT wanted = (now->foreignDisk & ((1u << SLOTS) - 1)) | (1u << 1);
   if (now->diskDrive < SLOTS) wanted |= (USHORT)(1u << now->diskDrive);
   for (UCHAR drive = 1; drive < SLOTS; ++drive) {
@@ -340,7 +340,7 @@ static ULONG HandleOf(PIO_STACK_LOCATION stack) {
 }
 
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
-  SLOT_EXTENSION *ext = device->DeviceExtension;
+  SLOT_EXTENSION* ext = device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   LockLink();
   if (ext->face == FACE_DISK && ext->slot == 1) PollLocked(device->DriverObject);
@@ -365,7 +365,7 @@ static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-static UCHAR *MdlBytes(PIRP irp, ULONG length) {
+static UCHAR* MdlBytes(PIRP irp, ULONG length) {
   if (length == 0 || !irp->MdlAddress) return NULL;
   return MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority);
 }
@@ -386,11 +386,11 @@ static NTSTATUS UsbDescriptor(PIRP irp, ULONG handle, ULONG outLength) {
 
 /* The request block becomes a standard setup packet; the data stage is the output buffer. */
 static NTSTATUS UsbVendorRequest(PIRP irp, ULONG handle, ULONG inLength, ULONG outLength) {
-  const UCHAR *block = irp->AssociatedIrp.SystemBuffer;
+  const UCHAR* block = irp->AssociatedIrp.SystemBuffer;
   if (inLength < VENDOR_REQUEST_BLOCK_SIZE || outLength > 0xFFFF) {
     return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   }
-  UCHAR *data = MdlBytes(irp, outLength);
+  UCHAR* data = MdlBytes(irp, outLength);
   if (outLength && !data) return Complete(irp, STATUS_INVALID_USER_BUFFER, 0);
   const BOOLEAN toHost = block[0] != 0;
   UCHAR head[12];
@@ -421,7 +421,7 @@ static NTSTATUS UsbVendorRequest(PIRP irp, ULONG handle, ULONG inLength, ULONG o
 
 static NTSTATUS UsbBulk(PIRP irp, ULONG handle, BOOLEAN read, ULONG inLength, ULONG outLength) {
   if (inLength < BULK_PIPE_BLOCK_SIZE) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-  UCHAR *data = MdlBytes(irp, outLength);
+  UCHAR* data = MdlBytes(irp, outLength);
   if (outLength && !data) return Complete(irp, STATUS_INVALID_USER_BUFFER, 0);
   UCHAR head[12];
   Put32(head, handle);
@@ -451,14 +451,13 @@ static HANDLE OpenCaller(void) {
   client.UniqueProcess = PsGetCurrentProcessId();
   client.UniqueThread = NULL;
   InitializeObjectAttributes(&attributes, NULL, 0, NULL, NULL);
-  NTSTATUS status = ZwOpenProcess(
-      &process, PROCESS_VM_ACCESS, &attributes, &client);
+  NTSTATUS status = ZwOpenProcess(&process, PROCESS_VM_ACCESS, &attributes, &client);
   return NT_SUCCESS(status) ? process : NULL;
 }
 
 /* The pass-through block arrives buffered; its DataBuffer points into the caller. */
 static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG outLength) {
-  SCSI_PASS_THROUGH_DIRECT *block = irp->AssociatedIrp.SystemBuffer;
+  SCSI_PASS_THROUGH_DIRECT* block = irp->AssociatedIrp.SystemBuffer;
   if (inLength < sizeof *block || outLength < sizeof *block || block->CdbLength == 0 ||
       block->CdbLength > 16) {
     return Complete(irp, STATUS_INVALID_PARAMETER, 0);
@@ -466,7 +465,7 @@ static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG ou
   const BOOLEAN dataIn = block->DataIn == SCSI_IOCTL_DATA_IN;
   const ULONG length = block->DataTransferLength;
   if (length > MAX_REPLY - 16) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-  UCHAR *data = NULL;
+  UCHAR* data = NULL;
   HANDLE caller = NULL;
   NTSTATUS status = STATUS_SUCCESS;
   if (length) {
@@ -475,8 +474,8 @@ static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG ou
     SIZE_T copied = 0;
     if (!caller || !data) {
       status = STATUS_INSUFFICIENT_RESOURCES;
-    } else if (!dataIn && !NT_SUCCESS(NtReadVirtualMemory(caller, block->DataBuffer, data, length,
-                                                           &copied))) {
+    } else if (!dataIn &&
+               !NT_SUCCESS(NtReadVirtualMemory(caller, block->DataBuffer, data, length, &copied))) {
       status = STATUS_INVALID_USER_BUFFER;
     }
   }
@@ -490,8 +489,7 @@ static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG ou
     Put32(head + 26, block->TimeOutValue);
     REPLY reply;
     status = STATUS_IO_DEVICE_ERROR;
-    if (Exchange(MSG_SCSI, head, sizeof head, dataIn ? NULL : data, dataIn ? 0 : length,
-                 &reply)) {
+    if (Exchange(MSG_SCSI, head, sizeof head, dataIn ? NULL : data, dataIn ? 0 : length, &reply)) {
       if (ReplyOk(&reply, 6)) {
         ULONG moved = Get32(reply.bytes + 2);
         if (moved > length || reply.length < 6 + moved) moved = 0;
@@ -499,8 +497,8 @@ static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG ou
         status = STATUS_SUCCESS;
         SIZE_T copied = 0;
         if (dataIn && moved &&
-            !NT_SUCCESS(NtWriteVirtualMemory(caller, block->DataBuffer, reply.bytes + 6, moved,
-                                             &copied))) {
+            !NT_SUCCESS(
+                NtWriteVirtualMemory(caller, block->DataBuffer, reply.bytes + 6, moved, &copied))) {
           status = STATUS_INVALID_USER_BUFFER;
         }
         if (dataIn) block->DataTransferLength = moved;
@@ -514,7 +512,7 @@ static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG ou
 }
 
 static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
-  SLOT_EXTENSION *ext = device->DeviceExtension;
+  SLOT_EXTENSION* ext = device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -541,7 +539,7 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
 
 /* ---- load and unload ---- */
 
-static NTSTATUS OpenFifo(HANDLE *out, const WCHAR *path, ACCESS_MASK access) {
+static NTSTATUS OpenFifo(HANDLE* out, const WCHAR* path, ACCESS_MASK access) {
   UNICODE_STRING name;
   OBJECT_ATTRIBUTES attributes;
   IO_STATUS_BLOCK io;
