@@ -65,6 +65,7 @@ for entry in "${cases[@]}"; do
   same "$dir/wine.out" "$dir/sim.out" transcript
   same "$dir/wine.trace" "$dir/sim.trace" trace
   same "$dir/wine.state" "$dir/sim.state" state
+  grep -q "kept a device handle open" "$dir/wine.err" && fail "$(grep -a "kept a" "$dir/wine.err")"
   # A case that compares nothing proves nothing: each one reaches the recorder or waits for it.
   grep -q "Device is" "$dir/sim.out" || fail "omr72-sim did not run: $(head -3 "$dir/sim.err")"
   if [ "$failed" -ne "$before" ]; then

@@ -9,7 +9,9 @@
  * The model's clock is the program's own scans, as in omr72-sim: there every open of
  * PHYSICALDRIVE0 or ezusb-0 is a presence poll, and restarts, re-plugs and late arrivals move on
  * with them. So every ezusb name is always there and every open of one reaches the model
- * (handle 0 fails the open, as an absent device would). PHYSICALDRIVE0 is wine's own disk;
+ * (where the model has nothing, the device's requests fail, as a dead device's would: wine 8
+ * lets CreateFileA succeed before the driver has answered the open). PHYSICALDRIVE0 is wine's
+ * own disk;
  * a scan that passes it opens PHYSICALDRIVE1 next, so PHYSICALDRIVE1 is always there too, and
  * each open of it is preceded by a STATUS, the one presence poll that the open of drive 0 was.
  * Its answer links and unlinks the other disk names (PHYSICALDRIVE2..8) where the model puts
@@ -339,6 +341,35 @@ static ULONG HandleOf(PIO_STACK_LOCATION stack) {
   return (ULONG)(ULONG_PTR)stack->FileObject->FsContext;
 }
 
+/* The program opens a device for one operation and closes it before the next one. An open that
+ * arrives while one of ours is still open breaks that rule: it is written down, once, in
+ * C:\omr72-standin\overlap, which omr72-wine-sim reports. */
+static LONG g_openFiles;
+static BOOLEAN g_overlapNoted;
+
+static void NoteOverlap(const SLOT_EXTENSION* ext) {
+  if (g_overlapNoted) return;
+  g_overlapNoted = TRUE;
+  char usbText[] = "an open of ezusb-N while another device handle was open\n";
+  char diskText[] = "an open of PHYSICALDRIVEN while another device handle was open\n";
+  char* text = ext->face == FACE_USB ? usbText : diskText;
+  const ULONG length = ext->face == FACE_USB ? sizeof usbText - 1 : sizeof diskText - 1;
+  text[ext->face == FACE_USB ? 17 : 24] = (char)('0' + ext->slot);
+  HANDLE file = NULL;
+  UNICODE_STRING name;
+  OBJECT_ATTRIBUTES attributes;
+  IO_STATUS_BLOCK io;
+  RtlInitUnicodeString(&name, L"\\??\\C:\\omr72-standin\\overlap");
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, NULL, NULL);
+  if (!NT_SUCCESS(ZwCreateFile(&file, GENERIC_WRITE | SYNCHRONIZE, &attributes, &io, NULL,
+                               FILE_ATTRIBUTE_NORMAL, 0, FILE_OVERWRITE_IF,
+                               FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, NULL, 0))) {
+    return;
+  }
+  ZwWriteFile(file, NULL, NULL, NULL, &io, text, length, NULL, NULL);
+  ZwClose(file);
+}
+
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   SLOT_EXTENSION* ext = device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -347,6 +378,7 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   ULONG handle = OpenLocked(ext->face, ext->slot);
   UnlockLink();
   if (!handle) return Complete(irp, STATUS_NO_SUCH_DEVICE, 0);
+  if (InterlockedIncrement(&g_openFiles) > 1) NoteOverlap(ext);
   stack->FileObject->FsContext = (PVOID)(ULONG_PTR)handle;
   return Complete(irp, STATUS_SUCCESS, 0);
 }
@@ -355,7 +387,10 @@ static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   (void)device;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG handle = HandleOf(stack);
-  if (handle) Close(handle);
+  if (handle) {
+    Close(handle);
+    InterlockedDecrement(&g_openFiles);
+  }
   stack->FileObject->FsContext = NULL;
   return Complete(irp, STATUS_SUCCESS, 0);
 }
@@ -455,16 +490,34 @@ static HANDLE OpenCaller(void) {
   return NT_SUCCESS(status) ? process : NULL;
 }
 
+/* What the storage port driver checks before it accepts a pass-through block: the structure's
+ * own size in Length, a sense buffer after the structure and inside the output buffer, a known
+ * direction, a time-out from 1 s to 30 hours and no more data than the USB storage driver moves
+ * in one command (64 KiB). */
+#define MAX_PASS_THROUGH_TRANSFER 0x10000
+#define MAX_PASS_THROUGH_TIMEOUT 108000
+
+static BOOLEAN PassThroughBlockValid(const SCSI_PASS_THROUGH_DIRECT* block, ULONG inLength,
+                                     ULONG outLength) {
+  if (inLength < sizeof *block || outLength < sizeof *block) return FALSE;
+  if (block->Length != sizeof *block) return FALSE;
+  if (block->CdbLength == 0 || block->CdbLength > 16) return FALSE;
+  if (block->DataIn > SCSI_IOCTL_DATA_UNSPECIFIED) return FALSE;
+  if (block->TimeOutValue == 0 || block->TimeOutValue > MAX_PASS_THROUGH_TIMEOUT) return FALSE;
+  if (block->DataTransferLength > MAX_PASS_THROUGH_TRANSFER) return FALSE;
+  if (block->SenseInfoLength == 0) return TRUE;
+  return block->SenseInfoOffset >= sizeof *block &&
+         (ULONG64)block->SenseInfoOffset + block->SenseInfoLength <= outLength;
+}
+
 /* The pass-through block arrives buffered; its DataBuffer points into the caller. */
 static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG outLength) {
   SCSI_PASS_THROUGH_DIRECT* block = irp->AssociatedIrp.SystemBuffer;
-  if (inLength < sizeof *block || outLength < sizeof *block || block->CdbLength == 0 ||
-      block->CdbLength > 16) {
+  if (!PassThroughBlockValid(block, inLength, outLength)) {
     return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   }
   const BOOLEAN dataIn = block->DataIn == SCSI_IOCTL_DATA_IN;
   const ULONG length = block->DataTransferLength;
-  if (length > MAX_REPLY - 16) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   UCHAR* data = NULL;
   HANDLE caller = NULL;
   NTSTATUS status = STATUS_SUCCESS;
@@ -518,6 +571,9 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
   const ULONG handle = HandleOf(stack);
+  /* Wine 8 completes CreateFileA before the create request has been answered, so an open of a
+   * name where the model has nothing "succeeds"; its requests fail here, as on a dead device. */
+  if (!handle) return Complete(irp, STATUS_NO_SUCH_DEVICE, 0);
   if (ext->face == FACE_DISK) {
     if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT) {
       return ScsiPassThrough(irp, handle, inLength, outLength);
