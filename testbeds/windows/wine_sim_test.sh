@@ -42,7 +42,7 @@ cases=(
   "USB route, boot loader 1.x|YLYq|--route usb"
   "USB route, boot loader 0.x (NAND boot block)|YLYq|--route usb --boot-loader 0.5"
   "foreign disk and foreign USB device present|YLYq|--route usb --usb-name 2 --foreign-usb 0 --foreign-disk 2 --drive 4"
-  "recorder on both faces, elsewhere after restarts|YLYq|--route both --usb-name 3 --drive 5"
+  "recorder on both faces, at ezusb-3 and PHYSICALDRIVE5|YLYq|--route both --usb-name 3 --drive 5"
   "a failing chunk write ends the boot-loader upgrade|YLYq|--route disk --boot-loader 1.0 --fail-command 7"
   "no recorder, Esc leaves the wait|\\x1b|--route none"
 )
