@@ -11,13 +11,42 @@ namespace omr72::emu {
 HostContext::HostContext(const RecorderConfig& config, const KnownImages& images)
     : recorder(config, images),
       trace(config.failCommands, config.shortCommands),
-      timing(config.realisticLatency) {
+      timing(config.realisticLatency),
+      fuzz(config.replyFuzzSeed),
+      unplugAt(config.unplugAt) {
   for (int drive : config.foreignDisks) {
     if (drive >= 0 && drive < kHostSlots) foreignDisks[drive];
   }
   for (int slot : config.foreignUsb) {
     if (slot >= 0 && slot < kHostSlots) foreignUsb[slot];
   }
+}
+
+// Just before the traced request with that number, once.
+void HostContext::BeforeTracedRequest() {
+  if (unplugAt <= 0 || trace.next() != unplugAt) return;
+  unplugAt = 0;
+  recorder.Unplug();
+}
+
+uint8_t ReplyFuzz::Next() {
+  if (left_ == 0) {
+    state_ += 0x9E3779B97F4A7C15ull;
+    uint64_t z = state_;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    bits_ = z ^ (z >> 31);
+    left_ = 8;
+  }
+  --left_;
+  const uint8_t byte = static_cast<uint8_t>(bits_);
+  bits_ >>= 8;
+  return byte;
+}
+
+void ReplyFuzz::Fill(uint8_t* data, size_t length) {
+  if (!on_) return;
+  for (size_t i = 0; i < length; ++i) data[i] = Next();
 }
 
 struct EmulatedHost::Impl {
@@ -96,12 +125,22 @@ uint64_t EmulatedHost::hostCommands() const {
 
 const std::vector<ForeignDiskEntry>* EmulatedHost::ForeignDiskLog(int drive) const {
   const auto it = impl_->host.foreignDisks.find(drive);
-  return it == impl_->host.foreignDisks.end() ? nullptr : &it->second;
+  return it == impl_->host.foreignDisks.end() ? nullptr : &it->second.entries;
 }
 
 const std::vector<ForeignUsbEntry>* EmulatedHost::ForeignUsbLog(int slot) const {
   const auto it = impl_->host.foreignUsb.find(slot);
-  return it == impl_->host.foreignUsb.end() ? nullptr : &it->second;
+  return it == impl_->host.foreignUsb.end() ? nullptr : &it->second.entries;
+}
+
+uint64_t EmulatedHost::ForeignDiskPresenceRequests(int drive) const {
+  const auto it = impl_->host.foreignDisks.find(drive);
+  return it == impl_->host.foreignDisks.end() ? 0 : it->second.presenceRequests;
+}
+
+uint64_t EmulatedHost::ForeignUsbPresenceRequests(int slot) const {
+  const auto it = impl_->host.foreignUsb.find(slot);
+  return it == impl_->host.foreignUsb.end() ? 0 : it->second.presenceRequests;
 }
 
 }  // namespace omr72::emu

@@ -1,6 +1,8 @@
 // The emulated host: nine USB device objects and nine drives, one emulated recorder that can
 // sit on either route, foreign devices, a trace of every request that reaches a device, and
 // faults on request. It stands behind the same platform interfaces as the real OS backends.
+// Its rules: docs/RECORDER_MODEL.md; served to other processes by omr72-recorder
+// (docs/RECORDER_PROTOCOL.md).
 #pragma once
 
 #include <array>
@@ -44,6 +46,9 @@ struct RecorderConfig {
   // recorder keeps `drive` and `usbName`.
   std::vector<int> returnDrives;
   std::vector<int> returnUsbNames;
+  int unplugAt = 0;     // the recorder leaves the bus just before this traced command (0: never)
+  int replugAfter = 3;  // ... and comes back this many presence polls later
+  std::optional<uint64_t> replyFuzzSeed;  // identification replies from a seeded generator
 };
 
 // What the emulated recorder knows of the program's images, so that it can tell a boot loader
@@ -110,8 +115,13 @@ class EmulatedHost {
   uint64_t hostCommands() const;
 
   // What a foreign device has received, in order; nullptr when there is none at that slot.
+  // Repeated presence requests (INQUIRY, the device descriptor) appear once per run of equal
+  // ones, and the log holds at most kForeignLogLimit entries.
   const std::vector<ForeignDiskEntry>* ForeignDiskLog(int drive) const;
   const std::vector<ForeignUsbEntry>* ForeignUsbLog(int slot) const;
+  // How many presence requests a foreign device has answered (0 when there is none).
+  uint64_t ForeignDiskPresenceRequests(int drive) const;
+  uint64_t ForeignUsbPresenceRequests(int slot) const;
 
  private:
   struct Impl;

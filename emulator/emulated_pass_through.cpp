@@ -64,8 +64,12 @@ class RecorderDrive : public ScsiDrive {
 
   bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
     if (!Alive()) return false;
+    if (request.cdb[0] == kInquiry) {
+      return request.length > 0 && !request.buffer ? false : Inquiry(request, scsiStatus);
+    }
+    host_.BeforeTracedRequest();
+    if (!Alive()) return false;
     if (request.length > 0 && !request.buffer) return Unfinished(request);
-    if (request.cdb[0] == kInquiry) return Inquiry(request, scsiStatus);
     const Fault fault = host_.trace.BeginCommand();
     const bool good = fault != Fault::kFail && Run(request, fault == Fault::kShort);
     scsiStatus = good ? kGoodStatus : kCheckCondition;
@@ -82,7 +86,6 @@ class RecorderDrive : public ScsiDrive {
 
   // A data phase without a buffer never completes; the OS reports the request as failed.
   bool Unfinished(const ScsiRequest& request) {
-    if (request.cdb[0] == kInquiry) return false;
     host_.trace.BeginCommand();
     host_.trace.Record(FormatScsiTrace(drive_, request.cdb, request.dataIn, request.length, false));
     return false;
@@ -93,6 +96,12 @@ class RecorderDrive : public ScsiDrive {
     if (request.dataIn != kDataIn || !RecorderInquiry(request.cdb.data(), data)) {
       scsiStatus = kCheckCondition;
       return true;
+    }
+    // With reply fuzzing half of the answers keep the standard data, so that the disk is
+    // still found and its later replies get fuzzed too.
+    if (host_.fuzz.on()) {
+      const size_t keep = (host_.fuzz.Next() & 1) ? kInquiryStandardBytes : 0;
+      host_.fuzz.Fill(data.data() + keep, data.size() - keep);
     }
     std::copy_n(data.begin(), std::min<size_t>(request.length, data.size()), request.buffer);
     scsiStatus = kGoodStatus;
@@ -129,6 +138,7 @@ class RecorderDrive : public ScsiDrive {
         if (!r.firmwareVersion()) return false;
         const FlashParamsRecord record = r.FlashParams();
         std::copy(record.begin(), record.end(), reply);
+        host_.fuzz.Fill(reply, record.size());
         return true;
       }
       case kBootLoaderVersion: {
@@ -136,6 +146,7 @@ class RecorderDrive : public ScsiDrive {
         if (!version) return false;
         reply[0] = static_cast<uint8_t>(*version);
         reply[1] = static_cast<uint8_t>(*version >> 8);
+        host_.fuzz.Fill(reply, 2);
         return true;
       }
       case kErasePage:
@@ -143,9 +154,10 @@ class RecorderDrive : public ScsiDrive {
         return true;
       case kReadMemory:
         r.ReadMcu(Be16(&cdb[2]), reply, kMcuBlockSize);
+        if (IsIdentificationAddress(Be16(&cdb[2]))) host_.fuzz.Fill(reply, kMcuBlockSize);
         return true;
       case kRestart:
-        r.Restart();
+        r.Restart(RestartCause::kDiskRequest);
         return true;
     }
     return false;
@@ -175,7 +187,7 @@ class RecorderDrive : public ScsiDrive {
         return true;
       }
       case kCommand6:
-        r.Restart();
+        r.Restart(RestartCause::kDiskRequest);
         return true;
       case kWriteChunk:
         r.ProgramMcu(Be16(&cdb[2]), data, received);
@@ -200,7 +212,7 @@ class ForeignDrive : public ScsiDrive {
       : host_(host), drive_(drive), log_(host.foreignDisks[drive]) {}
 
   bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
-    log_.push_back({request.cdb, request.dataIn, request.length});
+    log_.Add({request.cdb, request.dataIn, request.length}, request.cdb[0] == kInquiry);
     if (request.length > 0 && !request.buffer) return false;
     if (request.cdb[0] == kInquiry) {
       const ForeignInquiry data = BuildForeignInquiry();
@@ -208,6 +220,7 @@ class ForeignDrive : public ScsiDrive {
       scsiStatus = kGoodStatus;
       return true;
     }
+    host_.BeforeTracedRequest();
     const Fault fault = host_.trace.BeginCommand();
     const bool good =
         fault != Fault::kFail && request.cdb[0] == kRead10 && request.dataIn == kDataIn;
@@ -223,7 +236,7 @@ class ForeignDrive : public ScsiDrive {
  private:
   HostContext& host_;
   int drive_;
-  std::vector<ForeignDiskEntry>& log_;
+  ForeignLog<ForeignDiskEntry>& log_;
 };
 
 }  // namespace

@@ -76,6 +76,9 @@ class RecorderUsbDevice : public UsbDevice {
   bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
                             uint32_t length) override {
     if (!Alive()) return false;
+    host_.recorder.NoteUsbRequest();
+    host_.BeforeTracedRequest();
+    if (!Alive()) return false;
     const Fault fault = host_.trace.BeginCommand();
     const bool ok = fault != Fault::kFail && Vendor(block, data, length, fault == Fault::kShort);
     host_.timing.Spend(VendorCostMs(block[4]));
@@ -121,21 +124,24 @@ class RecorderUsbDevice : public UsbDevice {
     switch (request) {
       case 0x20:
         r.ReadMcu(value, reply, kMcuBlockSize);
+        if (IsIdentificationAddress(value)) host_.fuzz.Fill(reply, kMcuBlockSize);
         return true;
       case 0x22:
         r.EraseMcuPage(value);
         return true;
       case 0x23:
-        r.Restart();
+        r.Restart(RestartCause::kUsbRequest);
         return true;
       case 0x24: {
         const std::optional<uint16_t> version = r.BootLoaderVersionReply();
         if (!version) return false;
         PutLe16(reply, *version);
+        host_.fuzz.Fill(reply, 2);
         return true;
       }
       case 0xC1:
         std::copy(r.serialRecord().begin(), r.serialRecord().end(), reply);
+        host_.fuzz.Fill(reply, r.serialRecord().size());
         return true;
       case 0xC5: {
         const std::optional<uint8_t> verdict = r.BootBlockVerdict();
@@ -146,6 +152,7 @@ class RecorderUsbDevice : public UsbDevice {
       case 0xC6:
         if (!r.firmwareVersion()) return false;
         PutLe16(reply, *r.firmwareVersion());
+        host_.fuzz.Fill(reply, 2);
         return true;
       case 0xD2:
         reply[0] = r.nandEraseStatus();
@@ -177,6 +184,9 @@ class RecorderUsbDevice : public UsbDevice {
             uint32_t& moved) {
     moved = 0;
     if (!Alive()) return false;
+    host_.recorder.NoteUsbRequest();
+    host_.BeforeTracedRequest();
+    if (!Alive()) return false;
     const uint32_t pipe = Le32(pipeBlock.data());
     const Fault fault = host_.trace.BeginCommand();
     bool ok = false;
@@ -204,14 +214,15 @@ class ForeignUsbDevice : public UsbDevice {
       : host_(host), slot_(slot), log_(host.foreignUsb[slot]) {}
 
   bool GetDeviceDescriptor(uint8_t* descriptor) override {
-    log_.push_back({ForeignUsbRequest::kDescriptor, {}, 0, kDeviceDescriptorSize});
+    log_.Add({ForeignUsbRequest::kDescriptor, {}, 0, kDeviceDescriptorSize}, true);
     const DeviceDescriptor d = BuildDeviceDescriptor(kForeignVendorId, kForeignProductId);
     std::memcpy(descriptor, d.data(), d.size());
     return true;
   }
 
   bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t*, uint32_t length) override {
-    log_.push_back({ForeignUsbRequest::kVendor, block, 0, length});
+    log_.Add({ForeignUsbRequest::kVendor, block, 0, length}, false);
+    host_.BeforeTracedRequest();
     host_.trace.BeginCommand();
     host_.trace.Record(FormatVendorTrace(slot_, block, length, false));
     return false;
@@ -231,7 +242,8 @@ class ForeignUsbDevice : public UsbDevice {
             uint32_t& moved) {
     moved = 0;
     const uint32_t pipe = Le32(pipeBlock.data());
-    log_.push_back({kind, {}, pipe, length});
+    log_.Add({kind, {}, pipe, length}, false);
+    host_.BeforeTracedRequest();
     host_.trace.BeginCommand();
     host_.trace.Record(
         FormatBulkTrace(slot_, kind == ForeignUsbRequest::kBulkRead, pipe, length, 0, false));
@@ -240,7 +252,7 @@ class ForeignUsbDevice : public UsbDevice {
 
   HostContext& host_;
   int slot_;
-  std::vector<ForeignUsbEntry>& log_;
+  ForeignLog<ForeignUsbEntry>& log_;
 };
 
 }  // namespace

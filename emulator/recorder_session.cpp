@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/host_context.h"
 #include "emulator/recorder.h"
 
 namespace omr72::emu {
@@ -11,8 +12,6 @@ namespace {
 using protocol::Message;
 using protocol::Reader;
 using protocol::Writer;
-
-constexpr int kSlots = 9;
 
 Message Malformed(const char* what) {
   return protocol::ErrorReply(protocol::kMalformed, what);
@@ -99,7 +98,7 @@ RecorderSession::OpenDevice* RecorderSession::Find(uint32_t handle, bool usb) {
 
 Message RecorderSession::UsbOpen(Reader& in) {
   uint8_t slot = 0;
-  if (!in.U8(slot) || !in.AtEnd() || slot >= kSlots) return Malformed("USB_OPEN: u8 slot 0..8");
+  if (!in.U8(slot) || !in.AtEnd() || slot >= kHostSlots) return Malformed("USB_OPEN: u8 slot 0..8");
   OpenDevice handle;
   handle.usb = host_.usb().Open(SlotPath("\\\\.\\ezusb-", slot).c_str());
   handle.slot = slot;
@@ -190,7 +189,8 @@ Message RecorderSession::UsbBulk(bool read, Reader& in) {
 
 Message RecorderSession::DiskOpen(Reader& in) {
   uint8_t drive = 0;
-  if (!in.U8(drive) || !in.AtEnd() || drive >= kSlots) return Malformed("DISK_OPEN: u8 drive 0..8");
+  if (!in.U8(drive) || !in.AtEnd() || drive >= kHostSlots)
+    return Malformed("DISK_OPEN: u8 drive 0..8");
   OpenDevice handle;
   handle.disk = host_.scsi().Open(SlotPath("\\\\.\\PHYSICALDRIVE", drive).c_str());
   handle.slot = drive;

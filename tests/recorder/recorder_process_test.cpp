@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -176,6 +177,31 @@ TEST_F(RecorderProcess, ServesStandardInputAndOutput) {
   EXPECT_EQ(replies.substr(0, expected.size()), expected);
   EXPECT_EQ(static_cast<uint8_t>(replies[expected.size() + 4]), 0xFF);  // unknown request
   EXPECT_NE(ReadFile(dir_ / "state").find("\"route\":\"disk\""), std::string::npos);
+}
+
+// A signal ends the serving; the socket goes away and the state is the model's last one.
+TEST_F(RecorderProcess, ASignalEndsServingWithTheStateWritten) {
+  const fs::path socketPath = dir_ / "socket";
+  const pid_t pid =
+      Start(OMR72_RECORDER_PATH,
+            {"--socket", socketPath, "--route", "usb", "--state", dir_ / "state"}, "", "");
+  ASSERT_GT(pid, 0);
+  const int fd = ConnectToRecorder(socketPath, 500);
+  if (fd < 0) kill(pid, SIGTERM);
+  ASSERT_GE(fd, 0);
+  {
+    RecorderClient client(fd);
+    // Five STATUS polls are five disk polls: the user re-plugs the recorder stuck on USB.
+    for (int i = 0; i < 5; ++i)
+      EXPECT_EQ(client.Call(Writer(emu::protocol::kStatus).Done()).type, 0x82);
+    EXPECT_EQ(client.errors(), 0);
+    kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 0);
+  }
+  EXPECT_FALSE(fs::exists(socketPath));
+  const std::string state = ReadFile(dir_ / "state");
+  EXPECT_NE(state.find("\"route\":\"away\""), std::string::npos) << state;
+  EXPECT_NE(state.find("\"restarts\":1"), std::string::npos) << state;
 }
 
 TEST_F(RecorderProcess, RefusesBadCommandLines) {

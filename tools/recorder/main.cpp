@@ -104,6 +104,7 @@ std::optional<std::string> ServeSocket(const std::string& path, RecorderSession&
     return error;
   }
   while (!stopRequested && !session.shutdownRequested()) {
+    if (!omr72::recorder::WaitReadable(listener)) break;
     const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;

@@ -1,5 +1,6 @@
 #include "tools/recorder/message_stream.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 namespace omr72::recorder {
 namespace {
 
+constexpr int kStopCheckMs = 100;
 volatile std::sig_atomic_t* stopFlag = nullptr;
 
 bool Stopped() {
@@ -18,6 +20,7 @@ bool Stopped() {
 int ReadExactly(int fd, uint8_t* data, size_t length) {
   size_t done = 0;
   while (done < length) {
+    if (!WaitReadable(fd)) return -2;
     const ssize_t n = read(fd, data + done, length - done);
     if (n < 0 && errno == EINTR && Stopped()) return -2;
     if (n < 0 && errno == EINTR) continue;
@@ -29,6 +32,17 @@ int ReadExactly(int fd, uint8_t* data, size_t length) {
 }
 
 }  // namespace
+
+// A signal that arrives just before a blocking read would not interrupt it; waiting in short
+// slices closes that gap. False when stopped.
+bool WaitReadable(int fd) {
+  while (!Stopped()) {
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = poll(&entry, 1, kStopCheckMs);
+    if (ready != 0 && !(ready < 0 && errno == EINTR)) return true;
+  }
+  return false;
+}
 
 void StopOnFlag(volatile std::sig_atomic_t* flag) {
   stopFlag = flag;

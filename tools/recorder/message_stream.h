@@ -16,11 +16,13 @@ enum class ReadResult {
   kStopped,   // interrupted by a signal that set the stop flag
 };
 
-// A flag that a signal handler sets: a read or write interrupted by a signal then gives up
-// instead of going on.
+// A flag that a signal handler sets: reads give up once it is set (they look at it at least
+// every 100 ms), and a write interrupted by the signal gives up instead of going on.
 void StopOnFlag(volatile std::sig_atomic_t* flag);
 
 ReadResult ReadMessage(int fd, emu::protocol::Message& message);
+// True when `fd` has something to read (or an error to report); false once stopped.
+bool WaitReadable(int fd);
 bool WriteMessage(int fd, const emu::protocol::Message& message);
 
 }  // namespace omr72::recorder
