@@ -46,6 +46,9 @@ cases=(
   "recorder on both faces, at ezusb-3 and PHYSICALDRIVE5|YLYq|--route both --usb-name 3 --drive 5"
   "a failing chunk write ends the boot-loader upgrade|YLYq|--route disk --boot-loader 1.0 --fail-command 7"
   "no recorder, Esc leaves the wait|\\x1b|--route none"
+  "unplugged before the 20th command of the disk-route upgrade|YLYq|--route disk --boot-loader 1.0 --unplug-at 20"
+  "unplugged on USB, back 5 polls later|YLYq|--route usb --unplug-at 10 --replug-after 5"
+  "seeded garbage in the identification replies|YLYq|--route usb --reply-fuzz 3"
 )
 
 for entry in "${cases[@]}"; do

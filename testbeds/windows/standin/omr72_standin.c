@@ -8,18 +8,17 @@
  *
  * The model's clock is the program's own scans, as in omr72-sim: there every open of
  * PHYSICALDRIVE0 or ezusb-0 is a presence poll, and restarts, re-plugs and late arrivals move on
- * with them. So every ezusb name is always there and every open of one reaches the model
- * (where the model has nothing, the device's requests fail, as a dead device's would: wine 8
- * lets CreateFileA succeed before the driver has answered the open). PHYSICALDRIVE0 is wine's
- * own disk;
- * a scan that passes it opens PHYSICALDRIVE1 next, so PHYSICALDRIVE1 is always there too, and
- * each open of it is preceded by a STATUS, the one presence poll that the open of drive 0 was.
- * Its answer links and unlinks the other disk names (PHYSICALDRIVE2..8) where the model puts
- * the recorder and the foreign disks, so the scan that the poll belongs to already sees them.
- * Device objects, once made, live until the driver unloads; only their names come and go, so
- * a request that is already on its way never meets a freed device. Nothing polls on its own:
- * a free-running clock would let restarts and re-plugs happen at other points of the program
- * than under omr72-sim.
+ * with them. So every ezusb name is always there and every open of one reaches the model (where
+ * the model has nothing, the device's requests fail, as a dead device's would: wine 8 lets
+ * CreateFileA succeed before the driver has answered the open). PHYSICALDRIVE0 is wine's own
+ * disk; a scan that passes it opens PHYSICALDRIVE1 next, so PHYSICALDRIVE1 is always there too,
+ * and each scan's open of it (the one whose first request is INQUIRY) is preceded by a STATUS,
+ * the one presence poll that the open of drive 0 was. Its answer links and unlinks the other
+ * disk names (PHYSICALDRIVE2..8) where the model puts the recorder and the foreign disks, so the
+ * scan that the poll belongs to already sees them. Device objects, once made, live until the
+ * driver unloads; only their names come and go, so a request that is already on its way never
+ * meets a freed device. Nothing polls on its own: a free-running clock would let restarts and
+ * re-plugs happen at other points of the program than under omr72-sim.
  *
  * Only wine runs this: it reads and writes the caller's memory for the pass-through's data
  * buffer with ZwOpenProcess and NtReadVirtualMemory / NtWriteVirtualMemory, which works because
@@ -46,6 +45,7 @@ NTSYSAPI NTSTATUS NTAPI NtWriteVirtualMemory(HANDLE process, void* address, cons
 #define DEVICE_DESCRIPTOR_SIZE 18
 #define VENDOR_REQUEST_BLOCK_SIZE 10
 #define BULK_PIPE_BLOCK_SIZE 4
+#define SCSIOP_INQUIRY_CODE 0x12
 
 /* The recorder's wire protocol, version 1: u32 length of type and payload, u8 type, payload. */
 enum {
@@ -370,17 +370,49 @@ static void NoteOverlap(const SLOT_EXTENSION* ext) {
   ZwClose(file);
 }
 
+/* The recorder's handle for a file object: the model's answer to the open. */
+static void Attach(PFILE_OBJECT file, const SLOT_EXTENSION* ext, ULONG handle) {
+  file->FsContext = (PVOID)(ULONG_PTR)handle;
+  if (handle && InterlockedIncrement(&g_openFiles) > 1) NoteOverlap(ext);
+}
+
+/* An open of PHYSICALDRIVE1 reaches the model with the file's first request, not at once: a
+ * scan sends INQUIRY first, and only a scan's open stands for the open of drive 0 before it,
+ * which was a presence poll. A command's open of drive 1 is no poll, also not while the
+ * recorder has left the bus unnoticed. */
+#define OPEN_DEFERRED ((PVOID)1)
+
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   SLOT_EXTENSION* ext = device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  if (ext->face == FACE_DISK && ext->slot == 1) {
+    stack->FileObject->FsContext = NULL;
+    stack->FileObject->FsContext2 = OPEN_DEFERRED;
+    return Complete(irp, STATUS_SUCCESS, 0);
+  }
   LockLink();
-  if (ext->face == FACE_DISK && ext->slot == 1) PollLocked(device->DriverObject);
   ULONG handle = OpenLocked(ext->face, ext->slot);
   UnlockLink();
   if (!handle) return Complete(irp, STATUS_NO_SUCH_DEVICE, 0);
-  if (InterlockedIncrement(&g_openFiles) > 1) NoteOverlap(ext);
-  stack->FileObject->FsContext = (PVOID)(ULONG_PTR)handle;
+  Attach(stack->FileObject, ext, handle);
   return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+static BOOLEAN IsInquiry(PIRP irp, ULONG code, ULONG inLength) {
+  const SCSI_PASS_THROUGH_DIRECT* block = irp->AssociatedIrp.SystemBuffer;
+  return code == IOCTL_SCSI_PASS_THROUGH_DIRECT && inLength >= sizeof *block &&
+         block->Cdb[0] == SCSIOP_INQUIRY_CODE;
+}
+
+static void OpenDeferred(PDEVICE_OBJECT device, PIRP irp, ULONG code, ULONG inLength) {
+  SLOT_EXTENSION* ext = device->DeviceExtension;
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  file->FsContext2 = NULL;
+  LockLink();
+  if (IsInquiry(irp, code, inLength)) PollLocked(device->DriverObject);
+  ULONG handle = OpenLocked(ext->face, ext->slot);
+  UnlockLink();
+  Attach(file, ext, handle);
 }
 
 static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
@@ -570,6 +602,7 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  if (stack->FileObject->FsContext2 == OPEN_DEFERRED) OpenDeferred(device, irp, code, inLength);
   const ULONG handle = HandleOf(stack);
   /* Wine 8 completes CreateFileA before the create request has been answered, so an open of a
    * name where the model has nothing "succeeds"; its requests fail here, as on a dead device. */
