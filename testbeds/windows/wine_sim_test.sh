@@ -2,8 +2,9 @@
 # The updater's own Win32 device I/O, end to end: each case runs the real OMR72_FW_Updater.exe
 # under wine64 against omr72-recorder through the stand-in driver (omr72-wine-sim) and
 # omr72-sim.exe on the same options and keys, and the two must agree byte for byte in
-# transcript, trace, state and exit code. Then a second instance beside a waiting first one,
-# and a C program that reads and writes pages through the exports.
+# transcript, trace, state and exit code. The cases run in one wine session (--batch), the first
+# also alone. Then a second instance beside a waiting first one, and a C program that reads and
+# writes pages through the exports.
 # Usage: wine_sim_test.sh WINE_SIM SIM_EXE CLIENT_EXE UPDATER_EXE RUNNER...
 #   RUNNER runs SIM_EXE under wine in the prefix of the other tests.
 # OMR72_WINE_SIM_RECORDER and OMR72_WINE_SIM_PREFIX name the recorder and the test bed's prefix;
@@ -51,33 +52,53 @@ cases=(
   "seeded garbage in the identification replies|YLYq|--route usb --reply-fuzz 3"
 )
 
+# The first case alone, the way a person runs it; then every case in one wine session (--batch).
+case_dir() { echo "$work/$(echo "$1" | tr -c 'a-zA-Z0-9\n' '_')"; }
+IFS='|' read -r first_name keys options <<<"${cases[0]}"
+read -r -a opts <<<"$options"
+single=$(case_dir "single $first_name")
+mkdir -p "$single"
+printf "$keys" | timeout 180 "$wine_sim" "${opts[@]}" --trace "$single/trace" \
+  --state "$single/state" >"$single/out" 2>"$single/err"
+echo $? >"$single/code"
+
+: >"$work/batch"
+for entry in "${cases[@]}"; do
+  IFS='|' read -r name keys options <<<"$entry"
+  dir=$(case_dir "$name")
+  printf '%s\t%s\t%s --trace %s --state %s\n' "$dir/wine" "$keys" "$options" \
+    "$dir/wine/trace" "$dir/wine/state" >>"$work/batch"
+done
+start=$(date +%s%N)
+timeout 300 "$wine_sim" --batch "$work/batch" </dev/null >"$work/batch.out" 2>&1 ||
+  fail "the batch run: $(grep -v wine32 "$work/batch.out" | head -5)"
+echo "batch of ${#cases[@]} cases: $((($(date +%s%N) - start) / 1000000)) ms in one wine session"
+
 for entry in "${cases[@]}"; do
   IFS='|' read -r name keys options <<<"$entry"
   read -r -a opts <<<"$options"
-  dir=$work/$(echo "$name" | tr -c 'a-zA-Z0-9\n' '_')
-  mkdir -p "$dir"
-  start=$(date +%s%N)
-  printf "$keys" | timeout 180 "$wine_sim" "${opts[@]}" --trace "$dir/wine.trace" --state "$dir/wine.state" \
-    >"$dir/wine.out" 2>"$dir/wine.err"
-  wine_code=$?
-  took_ms=$((($(date +%s%N) - start) / 1000000))
-  printf "$keys" | timeout 180 "${runner[@]}" "$sim" "${opts[@]}" --latency none --trace "$dir/sim.trace" \
-    --state "$dir/sim.state" >"$dir/sim.out" 2>"$dir/sim.err"
+  dir=$(case_dir "$name")
+  printf "$keys" | timeout 180 "${runner[@]}" "$sim" "${opts[@]}" --latency none \
+    --trace "$dir/sim.trace" --state "$dir/sim.state" >"$dir/sim.out" 2>"$dir/sim.err"
   sim_code=$?
   before=$failed
-  [ "$wine_code" -eq "$sim_code" ] || fail "exit code $wine_code, omr72-sim $sim_code"
-  same "$dir/wine.out" "$dir/sim.out" transcript
-  same "$dir/wine.trace" "$dir/sim.trace" trace
-  same "$dir/wine.state" "$dir/sim.state" state
-  grep -q "kept a device handle open" "$dir/wine.err" && fail "$(grep -a "kept a" "$dir/wine.err")"
+  runs=("$dir/wine")
+  [ "$name" = "$first_name" ] && runs+=("$single")
+  for run in "${runs[@]}"; do
+    wine_code=$(cat "$run/code" 2>/dev/null || echo none)
+    [ "$wine_code" = "$sim_code" ] || fail "exit code $wine_code, omr72-sim $sim_code"
+    same "$run/out" "$dir/sim.out" transcript
+    same "$run/trace" "$dir/sim.trace" trace
+    same "$run/state" "$dir/sim.state" state
+    grep -q "kept a device handle open" "$run/err" && fail "$(grep -a "kept a" "$run/err")"
+  done
   # A case that compares nothing proves nothing: each one reaches the recorder or waits for it.
   grep -q "Device is" "$dir/sim.out" || fail "omr72-sim did not run: $(head -3 "$dir/sim.err")"
   if [ "$failed" -ne "$before" ]; then
     echo "FAILED: $name (omr72-wine-sim stderr follows)"
-    grep -v wine32 "$dir/wine.err" | head -10
+    grep -v wine32 "$dir/wine/err" | head -10
   else
-    printf 'ok: %s (%s lines of trace, %d ms under the stand-in)\n' "$name" \
-      "$(wc -l <"$dir/wine.trace")" "$took_ms"
+    echo "ok: $name ($(wc -l <"$dir/wine/trace") lines of trace)"
   fi
 done
 
