@@ -33,7 +33,6 @@ NTSYSAPI NTSTATUS NTAPI NtWriteVirtualMemory(HANDLE process, void* address, cons
 
 #define POOL_TAG 0x4F6D3772u /* "r7mO" */
 #define SLOTS 9
-#define NO_SLOT 0xFF
 /* PROCESS_VM_OPERATION, PROCESS_VM_READ and PROCESS_VM_WRITE: the user-mode headers have them. */
 #define PROCESS_VM_ACCESS (0x0008 | 0x0010 | 0x0020)
 
@@ -150,8 +149,9 @@ static BOOLEAN ReadAll(UCHAR* bytes, ULONG length) {
   return TRUE;
 }
 
-/* Wine's KMUTEX, once two threads contend for it, never lets the second one in (seen with
- * wine 8.0); a flag with a short sleep between tries serves the two threads just as well. */
+/* One exchange at a time on the FIFOs. Wine dispatches requests on one thread today; the lock
+ * keeps the stream whole should it ever use more. Not a KMUTEX: wine 8.0's never lets a second
+ * contending thread in; a flag with a short sleep between tries does. */
 static void LockLink(void) {
   LARGE_INTEGER pause;
   pause.QuadPart = -1000; /* 100 us */
