@@ -51,7 +51,7 @@ constexpr uint16_t kForeignVendorId = 0x0781;
 constexpr uint16_t kForeignProductId = 0x5567;
 constexpr uint8_t kGetMaxLun = 0xFE;
 constexpr uint8_t kBulkOnlyReset = 0xFF;
-constexpr auto kPollEvery = std::chrono::milliseconds(100);
+constexpr auto kPollEvery = std::chrono::milliseconds(10);
 constexpr auto kVisibleWithin = std::chrono::seconds(30);
 
 struct GadgetOptions {
