@@ -59,6 +59,7 @@ struct GadgetOptions {
   std::string program = "/opt/omr72/omr72-updater";
   int user = -1;
   int gapMs = 1500;
+  int replugAfterMs = 1000;
   int timeoutSeconds = 300;
   sim::SimOptions sim;
 };
@@ -88,6 +89,8 @@ bool ParseArguments(int argc, char** argv, GadgetOptions& options) {
       options.user = std::atoi(argv[++i]);
     } else if (arg == "--gap-ms" && hasValue) {
       options.gapMs = std::atoi(argv[++i]);
+    } else if (arg == "--replug-after-ms" && hasValue) {
+      options.replugAfterMs = std::atoi(argv[++i]);
     } else if (arg == "--timeout" && hasValue) {
       options.timeoutSeconds = std::atoi(argv[++i]);
     } else {
@@ -117,7 +120,8 @@ struct DiskFunction {
   std::unique_ptr<FunctionFsDevice> device;
   SmallDisk kernelCommands;
   std::unique_ptr<ScsiDrive> foreignDrive;  // foreign disks only
-  int programCommands = 0;
+  int programCommands = 0;                  // 16-byte command blocks
+  int programInquiries = 0;                 // of which INQUIRY
 };
 
 class Gadget {
@@ -144,6 +148,7 @@ class Gadget {
   void UsbReadLoop();
   void DiskLoop(DiskFunction& disk, bool recorder);
   void FollowModel();
+  void ServeOnce(int timeoutMs);
   void BindFace(Face face);
   bool WaitVisible(Face face, size_t disks);
   pid_t StartProgram();
@@ -158,6 +163,7 @@ class Gadget {
   std::map<int, DiskFunction> foreign_;  // by drive digit
   std::vector<std::thread> threads_;
   std::atomic<bool> stopping_{false};
+  std::vector<pollfd> fds_;
 
   // Everything below is the model's side, under mutex_.
   std::mutex mutex_;
@@ -171,6 +177,8 @@ class Gadget {
   std::unique_ptr<ScsiDrive> drive_;
   Clock::time_point awaySince_ = Clock::now() - std::chrono::hours(1);
   Clock::time_point lastPoll_;
+  Clock::time_point lastUsbRequest_;
+  bool programRunning_ = false;
   int leaves_ = 0;
 };
 
@@ -231,6 +239,7 @@ void Gadget::HandleUsbSetup(int ep0, const SetupPacket& setup) {
   bool ok = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    lastUsbRequest_ = Clock::now();
     ok = RunControlRequest(usb_.get(), setup, data.data());
     if (ok && !in && NandReadBytesOpened(setup, data.data()) > 0) {
       nandReadLeft_ = NandReadBytesOpened(setup, data.data());
@@ -283,6 +292,7 @@ void Gadget::UsbWriteLoop() {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (generation != generation_) continue;  // sent to a device that has since left
+    lastUsbRequest_ = Clock::now();
     RunBulkWrite(usb_.get(), buffer.data(), static_cast<uint32_t>(n));
   }
 }
@@ -347,7 +357,10 @@ void Gadget::DiskLoop(DiskFunction& disk, bool recorder) {
         const bool done = RunDriveCommand(drive, command, data.data(), scsiStatus);
         status = done && scsiStatus == 0 ? kStatusGood : kStatusFailed;
         if (status != kStatusGood) disk.kernelCommands.SetIllegalRequest();
-        if (IsProgramCommand(command)) ++disk.programCommands;
+        if (IsProgramCommand(command)) {
+          ++disk.programCommands;
+          if (inquiry) ++disk.programInquiries;
+        }
       } else {
         status = disk.kernelCommands.Answer(command, data.data());
       }
@@ -358,8 +371,9 @@ void Gadget::DiskLoop(DiskFunction& disk, bool recorder) {
       (void)written;
     }
     const auto csw = BuildCsw(cbw->tag, 0, status);
-    ssize_t written = write(in, csw.data(), csw.size());
-    (void)written;
+    if (write(in, csw.data(), csw.size()) != static_cast<ssize_t>(csw.size())) {
+      Log("disk: status of command %02X not delivered: %s", command.cdb[0], std::strerror(errno));
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     --busy_;
   }
@@ -411,7 +425,16 @@ void Gadget::FollowModel() {
   Recorder& r = host_.recorder();
   const Clock::time_point now = Clock::now();
   if (bound_ != Face::kNone) {
+    // The program is left waiting for a disk while the boot loader sits idle on USB: the user
+    // re-plugs the recorder, as the model would have it.
+    if (programRunning_ && bound_ == Face::kUsb && r.epoch() == boundEpoch_ &&
+        now - lastUsbRequest_ >= std::chrono::milliseconds(options_.replugAfterMs)) {
+      Log("idle on USB while the program runs: re-plugged");
+      ReplugIfWaitedFor(host_);
+      lastUsbRequest_ = now;
+    }
     if (r.epoch() == boundEpoch_ || busy_ > 0) return;
+    Log("restart %d: leaving the bus", r.restarts());
     (bound_ == Face::kDisk ? *diskFace_.device : *usbFace_).Unbind();
     bound_ = Face::kNone;
     ++generation_;
@@ -420,7 +443,7 @@ void Gadget::FollowModel() {
     drive_.reset();
     nandReadLeft_ = 0;
     awaySince_ = now;
-    Log("left the bus (restart %d)", r.restarts());
+    Log("off the bus");
     return;
   }
   if (now - awaySince_ < std::chrono::milliseconds(options_.gapMs)) return;
@@ -462,7 +485,7 @@ bool Gadget::WaitVisible(Face face, size_t disks) {
                              ? CountScsiGeneric() >= disks
                              : UsbDevicePresent(kRecorderVendorId, kRecorderProductId);
     if (visible) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ServeOnce(20);  // the kernel asks for the maximum LUN while it binds usb-storage
   }
   Log("the device did not show up");
   return false;
@@ -500,7 +523,8 @@ void Gadget::WriteResults(int exitCode) {
   std::ofstream(options_.caseDir + "/state") << host_.StateJson() << '\n';
   std::ofstream counts(options_.caseDir + "/kernel-commands");
   auto list = [&](const char* name, const DiskFunction& disk) {
-    counts << name << " program=" << disk.programCommands;
+    counts << name << " program=" << disk.programCommands
+           << " program-inquiry=" << disk.programInquiries << " kernel";
     for (auto [opcode, n] : disk.kernelCommands.counts()) {
       char text[16];
       std::snprintf(text, sizeof text, " %02X:%d", opcode, n);
@@ -514,10 +538,26 @@ void Gadget::WriteResults(int exitCode) {
   counts << "restarts-followed " << leaves_ << '\n';
 }
 
+// One pass of the main loop: control requests of every device, then the model's comings and
+// goings.
+void Gadget::ServeOnce(int timeoutMs) {
+  if (poll(fds_.data(), fds_.size(), timeoutMs) > 0) {
+    if (fds_[0].revents & POLLIN) ServeEp0(*usbFace_, true);
+    if (fds_[1].revents & POLLIN) ServeEp0(*diskFace_.device, false);
+    size_t i = 2;
+    for (auto& [drive, disk] : foreign_) {
+      if (fds_[i++].revents & POLLIN) ServeEp0(*disk.device, false);
+    }
+  }
+  FollowModel();
+}
+
 int Gadget::Run() {
   std::ofstream trace(options_.caseDir + "/trace", std::ios::trunc);
   host_.SetTraceSink([&](const std::string& line) { trace << line << '\n' << std::flush; });
   if (!CreateDevices()) return 1;
+  fds_ = {{usbFace_->ep0(), POLLIN, 0}, {diskFace_.device->ep0(), POLLIN, 0}};
+  for (auto& [drive, disk] : foreign_) fds_.push_back({disk.device->ep0(), POLLIN, 0});
   StartThreads();
   // Foreign disks first, one at a time, so that they are numbered before the recorder.
   size_t disks = 0;
@@ -530,20 +570,15 @@ int Gadget::Run() {
   if (bound_ != Face::kNone) WaitVisible(bound_, disks + 1);
   Log("starting %s", options_.program.c_str());
   const pid_t child = StartProgram();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    programRunning_ = true;
+    lastUsbRequest_ = Clock::now();
+  }
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options_.timeoutSeconds);
   int exitCode = -1;
-  std::vector<pollfd> fds = {{usbFace_->ep0(), POLLIN, 0}, {diskFace_.device->ep0(), POLLIN, 0}};
-  for (auto& [drive, disk] : foreign_) fds.push_back({disk.device->ep0(), POLLIN, 0});
   for (;;) {
-    if (poll(fds.data(), fds.size(), 5) > 0) {
-      if (fds[0].revents & POLLIN) ServeEp0(*usbFace_, true);
-      if (fds[1].revents & POLLIN) ServeEp0(*diskFace_.device, false);
-      size_t i = 2;
-      for (auto& [drive, disk] : foreign_) {
-        if (fds[i++].revents & POLLIN) ServeEp0(*disk.device, false);
-      }
-    }
-    FollowModel();
+    ServeOnce(5);
     int status = 0;
     if (waitpid(child, &status, WNOHANG) == child) {
       exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

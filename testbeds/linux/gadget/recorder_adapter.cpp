@@ -89,4 +89,8 @@ void PollPresence(emu::EmulatedHost& host) {
   OpenUsbFace(host, 0);
 }
 
+void ReplugIfWaitedFor(emu::EmulatedHost& host) {
+  for (int i = 0; i < emu::kReplugPolls; ++i) OpenDrive(host, 0);
+}
+
 }  // namespace omr72::testbed

@@ -48,5 +48,8 @@ std::unique_ptr<UsbDevice> OpenUsbFace(emu::EmulatedHost& host, int usbName);
 std::unique_ptr<ScsiDrive> OpenDrive(emu::EmulatedHost& host, int drive);
 // One presence poll of the host's device scan: how a recorder that is away comes back.
 void PollPresence(emu::EmulatedHost& host);
+// What a user does when the program waits for a disk while the recorder sits in its USB boot
+// loader: the model's own rule, fed with the disk polls it takes to re-plug.
+void ReplugIfWaitedFor(emu::EmulatedHost& host);
 
 }  // namespace omr72::testbed
