@@ -4,13 +4,15 @@
 # libraries they load). Nothing is installed on this machine: the kernel and busybox packages
 # are fetched with apt-get download and unpacked into OUT/cache, once.
 #
-#   build-guest.sh OUT PROGRAM...
+#   build-guest.sh OUT RULES PROGRAM...
 #
-# Writes OUT/vmlinuz and OUT/initrd.img; OUT/cache keeps the unpacked packages between runs.
+# RULES is the program's udev rules file; the guest gets udevd (this machine's, from the udev
+# package) to start when a case asks for it. Writes OUT/vmlinuz and OUT/initrd.img; OUT/cache
+# keeps the unpacked packages between runs.
 set -euo pipefail
 
-out=$1
-shift
+out=$1 rules=$2
+shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 cache=$out/cache
 mkdir -p "$cache"
@@ -69,10 +71,17 @@ rm -rf "$apps"
 mkdir -p "$apps/opt/omr72" "$apps/etc"
 cp "$here/guest-init.sh" "$apps/init"
 chmod 755 "$apps/init"
-echo "root:x:0:0:root:/:/bin/sh" >"$apps/etc/passwd"
-echo "tester:x:1000:1000:tester:/tmp:/bin/sh" >>"$apps/etc/passwd"
-printf 'root:x:0:\ndisk:x:6:\ntester:x:1000:\n' >"$apps/etc/group"
-for program in "$@"; do
+# tester may use the recorder (plugdev for the USB device, disk for /dev/sgN); stranger may not.
+printf '%s\n' "root:x:0:0:root:/:/bin/sh" "tester:x:1000:1000:tester:/tmp:/bin/sh" \
+  "stranger:x:1001:1001:stranger:/tmp:/bin/sh" >"$apps/etc/passwd"
+printf '%s\n' "root:x:0:" "disk:x:6:tester" "plugdev:x:46:tester" "tester:x:1000:" \
+  "stranger:x:1001:" >"$apps/etc/group"
+# udevd and the rules that matter here: Debian's defaults (sg to the disk group) and ours.
+udevadm=$(command -v udevadm)
+mkdir -p "$apps/lib/systemd" "$apps/lib/udev/rules.d" "$apps/etc/udev/rules.d"
+cp /lib/udev/rules.d/50-udev-default.rules "$apps/lib/udev/rules.d/"
+cp "$rules" "$apps/etc/udev/rules.d/"
+for program in "$udevadm" "$@"; do
   cp "$program" "$apps/opt/omr72/"
   # Shared libraries at the paths the dynamic loader looks in.
   ldd "$program" | awk '/=> \// {print $3} /^\t\/lib/ {print $1}' | while read -r lib; do
@@ -80,6 +89,9 @@ for program in "$@"; do
     cp -L "$lib" "$apps$lib"
   done
 done
+ln -s /opt/omr72/udevadm "$apps/lib/systemd/systemd-udevd"
+mkdir -p "$apps/bin"
+ln -s /opt/omr72/udevadm "$apps/bin/udevadm"
 # The 64-bit loader is found at /lib64 whatever the programs' ldd says.
 if [ -e /lib64/ld-linux-x86-64.so.2 ]; then
   mkdir -p "$apps/lib64"

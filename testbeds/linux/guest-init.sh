@@ -24,6 +24,13 @@ for case in /share/cases/*/; do
   [ -f "$case/args" ] || continue
   set --
   while IFS= read -r arg; do set -- "$@" "$arg"; done <"$case/args"
+  # A case may ask for udevd (device node permissions from udev rules): it then stays.
+  if [ -f "$case/udevd" ] && [ ! -e /run/udev/control ]; then
+    mkdir -p /run/udev
+    /lib/systemd/systemd-udevd --daemon 2>/dev/null
+    udevadm trigger --action=add
+    udevadm settle --timeout=20
+  fi
   start=$(cut -d' ' -f1 /proc/uptime)
   /opt/omr72/omr72-usb-gadget --case "$case" "$@" 2>"$case/gadget.log"
   echo "$start $(cut -d' ' -f1 /proc/uptime)" >"$case/times"

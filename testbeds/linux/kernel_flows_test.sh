@@ -23,22 +23,32 @@ isolated() {
   if unshare -n true 2>/dev/null; then unshare -n "$@"; else "$@"; fi
 }
 
-# name | keys (printf %b) | arguments, shared by omr72-sim and the guest
+# name | keys (printf %b) | arguments, shared by omr72-sim and the guest. Cases run in name
+# order in the guest; those up to 2x as root with no udevd (nodes as devtmpfs makes them).
 updater_cases=(
-  "disk-upgrade|YLY|--route disk"
-  "usb-flash-pages|YLY|--route usb"
-  "usb-nand|YLY|--route usb --boot-loader 0.5"
-  "usb-no-upgrade|YL|--route usb --boot-loader 2.0"
-  "disk-no-upgrade|YL|--route disk --boot-loader 2.0"
-  "foreign-disk|YL|--route disk --boot-loader 2.0 --foreign-disk 0"
-  "declined|N|--route usb"
+  "10-disk-upgrade|YLY|--route disk"
+  "11-usb-flash-pages|YLY|--route usb"
+  "12-usb-nand|YLY|--route usb --boot-loader 0.5"
+  "13-usb-no-upgrade|YL|--route usb --boot-loader 2.0"
+  "14-disk-no-upgrade|YL|--route disk --boot-loader 2.0"
+  "15-foreign-disk|YL|--route disk --boot-loader 2.0 --foreign-disk 0"
+  "16-declined|N|--route usb"
+)
+
+# Permissions: name | guest user | udevd | keys | guest arguments | omr72-sim arguments. A user
+# who may not open the nodes finds nothing, as if no recorder were there, and leaves with Esc.
+permission_cases=(
+  "20-tester-without-rules|1000|no|\\x1b|--route usb|--route none"
+  "30-tester-with-rules|1000|yes|YL|--route usb --boot-loader 2.0|--route usb --boot-loader 2.0"
+  "31-stranger-usb|1001|yes|\\x1b|--route usb|--route none"
+  "32-stranger-disk|1001|yes|\\x1b|--route disk|--route none"
 )
 
 # name | program arguments (the file page.bin is in the case's folder)
 pages_cases=(
-  "pages-info|info"
-  "pages-write|write 7 page.bin"
-  "pages-read|read 7 2 out.bin"
+  "17-pages-info|info"
+  "17-pages-write|write 7 page.bin"
+  "18-pages-read|read 7 2 out.bin"
 )
 
 add_guest_case() {  # name keys args...
@@ -60,6 +70,17 @@ for entry in "${updater_cases[@]}"; do
   # shellcheck disable=SC2086
   add_guest_case "$name" "$keys" $args
 done
+for entry in "${permission_cases[@]}"; do
+  IFS='|' read -r name user udevd keys guest_args sim_args <<<"$entry"
+  mkdir -p "$work/sim/$name"
+  # shellcheck disable=SC2086
+  printf '%b' "$keys" | isolated "$sim" $sim_args --latency none --trace "$work/sim/$name/trace" \
+    --state "$work/sim/$name/state" >"$work/sim/$name/transcript"
+  echo $? >"$work/sim/$name/exit"
+  # shellcheck disable=SC2086
+  add_guest_case "$name" "$keys" --user "$user" $guest_args
+  [ "$udevd" = no ] || touch "$batch/cases/$name/udevd"
+done
 for entry in "${pages_cases[@]}"; do
   IFS='|' read -r name args <<<"$entry"
   mkdir -p "$work/sim/$name"
@@ -72,13 +93,13 @@ for entry in "${pages_cases[@]}"; do
   cp "$work/page.bin" "$batch/cases/$name/"
 done
 # The round trip that the emulated library cannot show, as it forgets between processes.
-add_guest_case pages-round-trip "" --program /bin/sh -c \
+add_guest_case 19-pages-round-trip "" --program /bin/sh -c \
   "/opt/omr72/omr72-pages write 7 page.bin && /opt/omr72/omr72-pages read 7 2 back.bin"
-cp "$work/page.bin" "$batch/cases/pages-round-trip/"
+cp "$work/page.bin" "$batch/cases/19-pages-round-trip/"
 
 start=$(date +%s)
 "$kernel_sim" --batch "$batch" || fail "the guest did not run"
-echo "guest: $(($(date +%s) - start)) s for ${#updater_cases[@]} updater and $((${#pages_cases[@]} + 1)) page cases"
+echo "guest: $(($(date +%s) - start)) s for ${#updater_cases[@]} updater, $((${#pages_cases[@]} + 1)) page and ${#permission_cases[@]} permission cases"
 
 compare() {  # name file...
   local name=$1 file
@@ -99,17 +120,23 @@ done
 for entry in "${pages_cases[@]}"; do
   compare "${entry%%|*}" transcript exit trace
 done
-compare pages-read out.bin
-cmp -s "$work/page.bin" "$batch/cases/pages-round-trip/back.bin" ||
+for entry in "${permission_cases[@]}"; do
+  name=${entry%%|*}
+  compare "$name" transcript exit trace
+  grep ' node ' "$batch/cases/$name/gadget.log" | sed "s/^ *[0-9.]* /$name: /"
+done
+compare 30-tester-with-rules state
+compare 18-pages-read out.bin
+cmp -s "$work/page.bin" "$batch/cases/19-pages-round-trip/back.bin" ||
   fail "pages-round-trip: the pages read back differ from those written"
 
 # The foreign disk gets the kernel's own commands and the program's INQUIRY, nothing else.
-foreign=$(grep '^foreign0 ' "$batch/cases/foreign-disk/kernel-commands")
+foreign=$(grep '^foreign0 ' "$batch/cases/15-foreign-disk/kernel-commands")
 [[ "$foreign" =~ program=([0-9]+)\ program-inquiry=([0-9]+) ]] ||
   fail "foreign-disk: the foreign disk was not on the bus"
 [ "${BASH_REMATCH[1]:-x}" = "${BASH_REMATCH[2]:-y}" ] ||
   fail "foreign-disk: the program sent the foreign disk more than INQUIRY: $foreign"
-if grep -q 'scsi drive=0' "$batch/cases/foreign-disk/trace"; then
+if grep -q 'scsi drive=0' "$batch/cases/15-foreign-disk/trace"; then
   fail "foreign-disk: a command of the program reached the foreign disk"
 fi
 

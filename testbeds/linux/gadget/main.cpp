@@ -13,7 +13,9 @@
 #include <grp.h>
 #include <linux/usb/functionfs.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +24,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -59,7 +62,7 @@ struct GadgetOptions {
   std::string program = "/opt/omr72/omr72-updater";
   int user = -1;
   int gapMs = 1500;
-  int replugAfterMs = 1000;
+  int replugAfterMs = 3000;
   int timeoutSeconds = 300;
   sim::SimOptions sim;
 };
@@ -414,6 +417,7 @@ void Gadget::BindFace(Face face) {
   }
   bound_ = face;
   boundEpoch_ = r.epoch();
+  lastUsbRequest_ = Clock::now();
   ++generation_;
   Log("attached as %s", face == Face::kDisk ? "disk" : "USB boot loader");
 }
@@ -491,6 +495,24 @@ bool Gadget::WaitVisible(Face face, size_t disks) {
   return false;
 }
 
+// Owner, group and mode of the nodes the program opens, as the program finds them.
+void LogNodes() {
+  std::vector<fs::path> nodes;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator("/dev/bus/usb", ec);
+       !ec && it != fs::recursive_directory_iterator(); ++it) {
+    if (it->is_character_file()) nodes.push_back(it->path());
+  }
+  for (auto it = fs::directory_iterator("/dev", ec); !ec && it != fs::directory_iterator(); ++it) {
+    if (it->path().filename().string().rfind("sg", 0) == 0) nodes.push_back(it->path());
+  }
+  for (const fs::path& node : nodes) {
+    struct stat st {};
+    if (stat(node.c_str(), &st) != 0) continue;
+    Log("node %s uid=%u gid=%u mode=%03o", node.c_str(), st.st_uid, st.st_gid, st.st_mode & 0777);
+  }
+}
+
 pid_t Gadget::StartProgram() {
   const std::string dir = options_.caseDir;
   std::vector<std::string> args = {options_.program};
@@ -506,8 +528,9 @@ pid_t Gadget::StartProgram() {
   dup2(errors, 2);
   if (chdir(dir.c_str()) != 0) _exit(126);
   if (options_.user >= 0) {
-    const gid_t groups[] = {static_cast<gid_t>(options_.user)};
-    if (setgroups(1, groups) != 0 || setgid(options_.user) != 0 || setuid(options_.user) != 0) {
+    const passwd* user = getpwuid(static_cast<uid_t>(options_.user));
+    if (user == nullptr || initgroups(user->pw_name, user->pw_gid) != 0 ||
+        setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0) {
       _exit(126);
     }
   }
@@ -568,6 +591,10 @@ int Gadget::Run() {
   }
   FollowModel();
   if (bound_ != Face::kNone) WaitVisible(bound_, disks + 1);
+  if (fs::exists("/run/udev/control") && std::system("udevadm settle --timeout=10") != 0) {
+    Log("udev did not settle");
+  }
+  LogNodes();
   Log("starting %s", options_.program.c_str());
   const pid_t child = StartProgram();
   {
