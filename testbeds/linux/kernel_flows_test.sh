@@ -42,6 +42,9 @@ permission_cases=(
   "30-tester-with-rules|1000|yes|YL|--route usb --boot-loader 2.0|--route usb --boot-loader 2.0"
   "31-stranger-usb|1001|yes|\\x1b|--route usb|--route none"
   "32-stranger-disk|1001|yes|\\x1b|--route disk|--route none"
+  # Not a permission case: a recorder off the bus for only 300 ms, leaving before it answers
+  # the command that restarted it, still ends the same way.
+  "40-disk-short-gap|0|yes|YL|--route disk --boot-loader 2.0 --gap-ms 300 --restart-early|--route disk --boot-loader 2.0"
 )
 
 # name | program arguments (the file page.bin is in the case's folder)
@@ -126,6 +129,12 @@ for entry in "${permission_cases[@]}"; do
   grep ' node ' "$batch/cases/$name/gadget.log" | sed "s/^ *[0-9.]* /$name: /"
 done
 compare 30-tester-with-rules state
+# After so short a gap the recorder may be back before the program has ended, where omr72-sim
+# leaves it away (it comes back on the program's polls): all the rest of the state is equal.
+for side in "$work/sim" "$batch/cases"; do
+  sed 's/"route":"[a-z]*",//' "$side/40-disk-short-gap/state" >"$side/40-disk-short-gap/memory"
+done
+compare 40-disk-short-gap memory
 compare 18-pages-read out.bin
 cmp -s "$work/page.bin" "$batch/cases/19-pages-round-trip/back.bin" ||
   fail "pages-round-trip: the pages read back differ from those written"

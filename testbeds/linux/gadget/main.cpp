@@ -63,6 +63,8 @@ struct GadgetOptions {
   int user = -1;
   int gapMs = 1500;
   int replugAfterMs = 3000;
+  bool restartEarly = false;  // leave the bus before answering the command that restarted
+  int replugStuckMs = 0;      // re-plug when the program sends nothing but INQUIRY that long
   int timeoutSeconds = 300;
   sim::SimOptions sim;
 };
@@ -94,6 +96,10 @@ bool ParseArguments(int argc, char** argv, GadgetOptions& options) {
       options.gapMs = std::atoi(argv[++i]);
     } else if (arg == "--replug-after-ms" && hasValue) {
       options.replugAfterMs = std::atoi(argv[++i]);
+    } else if (arg == "--restart-early") {
+      options.restartEarly = true;
+    } else if (arg == "--replug-stuck-ms" && hasValue) {
+      options.replugStuckMs = std::atoi(argv[++i]);
     } else if (arg == "--timeout" && hasValue) {
       options.timeoutSeconds = std::atoi(argv[++i]);
     } else {
@@ -181,6 +187,7 @@ class Gadget {
   Clock::time_point awaySince_ = Clock::now() - std::chrono::hours(1);
   Clock::time_point lastPoll_;
   Clock::time_point lastUsbRequest_;
+  Clock::time_point lastProgress_;  // the last request of the program other than INQUIRY
   bool programRunning_ = false;
   int leaves_ = 0;
 };
@@ -242,8 +249,13 @@ void Gadget::HandleUsbSetup(int ep0, const SetupPacket& setup) {
   bool ok = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    lastUsbRequest_ = Clock::now();
+    lastUsbRequest_ = lastProgress_ = Clock::now();
+    const uint32_t epoch = host_.recorder().epoch();
     ok = RunControlRequest(usb_.get(), setup, data.data());
+    if (options_.restartEarly && host_.recorder().epoch() != epoch) {
+      Log("USB: restarted before answering");
+      return;
+    }
     if (ok && !in && NandReadBytesOpened(setup, data.data()) > 0) {
       nandReadLeft_ = NandReadBytesOpened(setup, data.data());
       readReady_.notify_all();
@@ -355,6 +367,8 @@ void Gadget::DiskLoop(DiskFunction& disk, bool recorder) {
       if (recorder && generation != generation_) continue;
       ScsiDrive* drive = recorder ? drive_.get() : disk.foreignDrive.get();
       const bool inquiry = command.cdb[0] == 0x12;
+      const uint32_t epoch = host_.recorder().epoch();
+      if (recorder && IsProgramCommand(command) && !inquiry) lastProgress_ = Clock::now();
       if (IsProgramCommand(command) || inquiry) {
         uint8_t scsiStatus = 0xFF;
         const bool done = RunDriveCommand(drive, command, data.data(), scsiStatus);
@@ -366,6 +380,10 @@ void Gadget::DiskLoop(DiskFunction& disk, bool recorder) {
         }
       } else {
         status = disk.kernelCommands.Answer(command, data.data());
+      }
+      if (recorder && options_.restartEarly && host_.recorder().epoch() != epoch) {
+        Log("disk: restarted before answering");
+        continue;
       }
       ++busy_;
     }
@@ -417,7 +435,7 @@ void Gadget::BindFace(Face face) {
   }
   bound_ = face;
   boundEpoch_ = r.epoch();
-  lastUsbRequest_ = Clock::now();
+  lastUsbRequest_ = lastProgress_ = Clock::now();
   ++generation_;
   Log("attached as %s", face == Face::kDisk ? "disk" : "USB boot loader");
 }
@@ -436,6 +454,14 @@ void Gadget::FollowModel() {
       Log("idle on USB while the program runs: re-plugged");
       ReplugIfWaitedFor(host_);
       lastUsbRequest_ = now;
+    }
+    // A restart the host never noticed (the device was away too briefly) leaves the program
+    // waiting for it to leave; the user ends that by re-plugging the recorder.
+    if (programRunning_ && options_.replugStuckMs > 0 && r.epoch() == boundEpoch_ &&
+        now - lastProgress_ >= std::chrono::milliseconds(options_.replugStuckMs)) {
+      Log("nothing but presence tests for %d ms: re-plugged", options_.replugStuckMs);
+      r.Restart();
+      lastProgress_ = now;
     }
     if (r.epoch() == boundEpoch_ || busy_ > 0) return;
     Log("restart %d: leaving the bus", r.restarts());
@@ -600,7 +626,7 @@ int Gadget::Run() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     programRunning_ = true;
-    lastUsbRequest_ = Clock::now();
+    lastUsbRequest_ = lastProgress_ = Clock::now();
   }
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options_.timeoutSeconds);
   int exitCode = -1;
