@@ -22,7 +22,8 @@ else()
   install(TARGETS omr72 LIBRARY DESTINATION lib)
   install(FILES ${PROJECT_SOURCE_DIR}/scsilink/q71.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   # udev reads /usr/lib/udev/rules.d; under another prefix the file is only kept for copying.
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/70-omr72-recorder.rules
+  # The build makes it from the USB ids the program serves (platform/CMakeLists.txt).
+  install(FILES ${PROJECT_BINARY_DIR}/70-omr72-recorder.rules
           DESTINATION lib/udev/rules.d)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/omr72-updater)
   set(CPACK_GENERATOR DEB)

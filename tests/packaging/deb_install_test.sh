@@ -33,6 +33,15 @@ files=$(dpkg --root="$root" -L omr72-updater | while read -r f; do [ -f "$root$f
 [ "$files" = "$expected" ] || fail "installed files:
 $files"
 
+# The rules are the ones the build made from the served USB ids: plugdev and uaccess on the
+# boot-loader device, uaccess on the recorder's sg node.
+rules="$root/usr/lib/udev/rules.d/70-omr72-recorder.rules"
+grep -q '^SUBSYSTEM=="usb", .*ATTR{idVendor}=="10c4", ATTR{idProduct}=="4512", MODE="0660", GROUP="plugdev", TAG+="uaccess"$' \
+  "$rules" || fail "no plugdev and uaccess rule for 10c4:4512 in $rules"
+grep -q '^SUBSYSTEM=="scsi_generic", .*ATTRS{vendor}=="Cool\*", ATTRS{model}=="Mass Storage\*", TAG+="uaccess"$' \
+  "$rules" || fail "no uaccess rule for the recorder's sg node in $rules"
+! grep -q '@' "$rules" || fail "unreplaced template text in $rules"
+
 bin="$root/usr/bin"
 out=$(printf 'YLY' | "$bin/omr72-sim" --route usb --latency none) || fail "omr72-sim exit $?"
 grep -q "^Press any key to exit" <<<"$out" || fail "omr72-sim did not finish the update:
