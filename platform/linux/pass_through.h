@@ -1,7 +1,9 @@
 // Linux: SCSI pass-through to USB disks through the sg driver's SG_IO.
 //
-// "\\.\PHYSICALDRIVEN" names the N-th /dev/sgK (K in numeric order) whose device hangs below a
-// USB mass-storage interface, so that no command of ours ever reaches an internal disk.
+// "\\.\PHYSICALDRIVEN" names a /dev/sgK whose device hangs below a USB mass-storage interface,
+// so that no command of ours ever reaches an internal disk: for a scan's INQUIRY the N-th such
+// device (K in numeric order), for every other command the device that INQUIRY reached
+// (sg_devices.h).
 #pragma once
 
 #include <scsi/sg.h>
@@ -11,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/sg_devices.h"
 #include "platform/scsi_pass_through.h"
 
 namespace omr72 {
@@ -39,7 +42,7 @@ class LinuxSgPassThrough : public ScsiPassThrough {
   std::unique_ptr<ScsiDrive> Open(const char* deviceName) override;
 
  private:
-  std::filesystem::path sysfsRoot_;
+  SgDriveMap map_;
   std::filesystem::path deviceDir_;
 };
 
