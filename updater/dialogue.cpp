@@ -49,4 +49,8 @@ void Dialogue::FinalEnding() {
   ReadKey();
 }
 
+Dialogue::Held::Held(Console& console) : console_(console) {
+  console_.HoldInterrupts(messages::kWriteBeingFinished);
+}
+
 }  // namespace omr72

@@ -24,8 +24,26 @@ class Dialogue {
   void ErrorEnding();
   // "Press any key to exit...\n" and one key.
   void FinalEnding();
+  // Runs a write into the recorder's flash with requests to end the program held until it
+  // returns: a write cut short leaves a recorder that may no longer start. Returns its result.
+  template <typename Write>
+  bool Uninterrupted(Write&& write) {
+    Held held(console_);
+    return write();
+  }
 
  private:
+  class Held {
+   public:
+    explicit Held(Console& console);
+    ~Held() { console_.ReleaseInterrupts(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    Console& console_;
+  };
+
   Console& console_;
 };
 

@@ -51,7 +51,8 @@ void RunFirmwareReplacement(Session& s) {
   ScsiEraseFlashPage(s.scsi, kBootLoaderPageAddress);
   ScsiRestart(s.scsi);
   WaitForDiskRestart(s);
-  if (!ScsiWriteMcuFlash(s.scsi, s.images.FirmwareImage())) {
+  if (!s.dialogue.Uninterrupted(
+          [&] { return ScsiWriteMcuFlash(s.scsi, s.images.FirmwareImage()); })) {
     s.dialogue.Print("%s", messages::kFailed);
     s.dialogue.FinalEnding();
     return;

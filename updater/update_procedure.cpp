@@ -120,7 +120,9 @@ bool UpgradeOverUsbFlashPages(Session& s) {
   UsbEraseFlashPage(s.usb, kBootLoaderPageAddress, reply);
   UsbRestart(s.usb);
   WaitUsbRestart(s);
-  if (!UsbWriteMcuFlash(s.usb, s.images.BootLoaderImage())) return false;
+  if (!s.dialogue.Uninterrupted(
+          [&] { return UsbWriteMcuFlash(s.usb, s.images.BootLoaderImage()); }))
+    return false;
   s.dialogue.Print("%s", messages::kOk);
   UsbRestart(s.usb);
   WaitUsbToDisk(s);
@@ -128,7 +130,9 @@ bool UpgradeOverUsbFlashPages(Session& s) {
 }
 
 bool UpgradeOverUsbNandBlock(Session& s) {
-  if (!UsbRewriteNandBootBlock(s.usb, s.images.BootLoaderImage())) return false;
+  if (!s.dialogue.Uninterrupted(
+          [&] { return UsbRewriteNandBootBlock(s.usb, s.images.BootLoaderImage()); }))
+    return false;
   s.dialogue.Print("%s", messages::kOk);
   WaitUsbToDisk(s);
   return true;
@@ -138,7 +142,9 @@ bool UpgradeOverDisk(Session& s) {
   ScsiEraseFlashPage(s.scsi, kBootLoaderPageAddress);
   ScsiRestart(s.scsi);
   WaitForDiskRestart(s);
-  if (!ScsiWriteMcuFlash(s.scsi, s.images.BootLoaderImage())) return false;
+  if (!s.dialogue.Uninterrupted(
+          [&] { return ScsiWriteMcuFlash(s.scsi, s.images.BootLoaderImage()); }))
+    return false;
   s.dialogue.Print("%s", messages::kOk);
   ScsiRestart(s.scsi);
   WaitForDiskRestart(s);

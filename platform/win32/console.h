@@ -17,6 +17,8 @@ class Win32Console : public Console {
   bool KeyWaiting() override;
   int ReadRawKey() override;
   void Write(std::string_view text) override;
+  void HoldInterrupts(const char* notice) override;
+  void ReleaseInterrupts() override;
 
  private:
   bool ReadByte(uint8_t& byte);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -193,6 +194,21 @@ const std::map<std::string, OptionSpec>& Options() {
           return true;
         },
         "realistic or none"}},
+      {"--pause-at",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+#ifdef SIGSTOP
+          long n = 0;
+          if (!ParseNumber(v, 1, 1000000000, n)) return false;
+          o.pauseAt = static_cast<int>(n);
+          return true;
+#else
+          (void)v;
+          (void)o;
+          return false;  // no way for a process to stop itself here
+#endif
+        },
+        "a command number from 1"}},
       {"--help", {false, [](const std::string&, SimOptions& o) { return o.help = true; }, ""}},
   };
   return options;
@@ -274,6 +290,9 @@ const char kSimUsage[] =
     "  --trace FILE                one line per request that reaches a device\n"
     "  --state FILE                the recorder's state at exit, as JSON\n"
     "  --latency realistic|none    device timing (default: realistic on a terminal)\n"
+    "Tests:\n"
+    "  --pause-at N                stop the process (SIGSTOP) after command N, where a test\n"
+    "                              can send it signals before it goes on (not on Windows)\n"
     "  --help                      this text\n";
 
 }  // namespace omr72::sim
