@@ -172,15 +172,18 @@ void CheckForeignDevices(emu::EmulatedHost& host, std::vector<std::string>& brok
   }
 }
 
-void CheckNandPageZero(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+// Returns whether page 0 ended erased: allowed (a failed write of page 0 after the erase is
+// not examined by the rewrite), but worth a note in the report.
+bool CheckNandPageZero(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
                        const std::vector<Event>& events, std::vector<std::string>& broken) {
-  if (after == before) return;
+  if (after == before) return false;
   if (FirstNandReadIncomplete(events)) {
     Broke(broken, "NAND page 0 changed after an incomplete first read");
-    return;
+    return false;
   }
   const bool erased = std::all_of(after.begin(), after.end(), [](uint8_t b) { return b == 0xFF; });
   if (!erased) Broke(broken, "NAND page 0 written with other contents");
+  return erased;
 }
 
 std::string Join(const std::vector<std::string>& parts) {
@@ -243,7 +246,9 @@ RunResult RunOne(const RunSpec& spec, const emu::KnownImages& images, const Swee
     Broke(broken, "OK after the " + *writer + " flash writer had a failed command");
   }
   CheckForeignDevices(host, broken);
-  CheckNandPageZero(pageZero, NandPageZero(host), watch.events(), broken);
+  if (CheckNandPageZero(pageZero, NandPageZero(host), watch.events(), broken)) {
+    result.label += " (NAND page 0 left erased)";
+  }
   if (!broken.empty()) {
     result.outcome = Outcome::kBroke;
     result.label = Join(broken);
