@@ -59,10 +59,11 @@ RunSpec MakeSpec(const Flow& flow, std::vector<std::string> fault) {
   return spec;
 }
 
-// The fault options that put the fault at command k.
+// The fault options that put the fault at command k: the command fails, or the recorder is
+// pulled just before it and plugged in again a few polls later.
 std::vector<std::string> FaultAt(const std::string& fault, size_t k) {
   if (fault == "fail") return {"--fail-command", std::to_string(k)};
-  return {};
+  return {"--unplug-at", std::to_string(k), "--replug-after", "3"};
 }
 
 // Each flow once without a fault (which also counts its commands), then once per command and
@@ -205,8 +206,13 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
       s.jobs = std::atoi(argv[++i]);
     } else if (arg == "--faults" && hasValue) {
       const std::string which = argv[++i];
-      if (which != "fail") return false;
-      s.faults = {which};
+      if (which == "all") {
+        s.faults = {"fail", "unplug"};
+      } else if (which == "fail" || which == "unplug") {
+        s.faults = {which};
+      } else {
+        return false;
+      }
     } else if (arg == "--wait-opens" && hasValue) {
       s.limits.waitOpens = static_cast<size_t>(std::atol(argv[++i]));
     } else if (arg == "--detail") {
@@ -221,8 +227,9 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
 int Main(int argc, char** argv) {
   Settings settings;
   if (!ParseArguments(argc, argv, settings)) {
-    std::fputs("usage: omr72-sweep [--jobs N] [--faults fail] [--wait-opens N] [--detail]\n",
-               stderr);
+    std::fputs(
+        "usage: omr72-sweep [--jobs N] [--faults fail|unplug|all] [--wait-opens N] [--detail]\n",
+        stderr);
     return 2;
   }
   std::unique_ptr<ProgramModule> module = NativePlatform::MakeProgramModule();
