@@ -7,30 +7,22 @@
 namespace omr72::emu {
 namespace {
 
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kRead10 = 0x28;
-constexpr uint8_t kService = 0xC8;
+constexpr uint8_t kInquiry = wire::kInquiryOpcode;
+constexpr uint8_t kRead10 = wire::kRead10Opcode;
+constexpr uint8_t kService = wire::kServiceOpcode;
 
 enum SubCommand : uint8_t {
-  kWritePages = 1,
-  kReadPartsOfPages = 2,
-  kFlashParams = 3,
-  kCommand6 = 6,
-  kBootLoaderVersion = 8,
-  kErasePage = 9,
-  kReadMemory = 10,
-  kWriteChunk = 11,
-  kWriteSerial = 12,
-  kRestart = 13,
+  kWritePages = wire::kSubWritePages,
+  kReadPartsOfPages = wire::kSubReadPartsOfPages,
+  kFlashParams = wire::kSubGetFlashParams,
+  kCommand6 = wire::kSubCommand6,
+  kBootLoaderVersion = wire::kSubGetBootLoaderVersion,
+  kErasePage = wire::kSubEraseFlashPage,
+  kReadMemory = wire::kSubReadMemory,
+  kWriteChunk = wire::kSubWriteFlashChunk,
+  kWriteSerial = wire::kSubWriteSerialNumber,
+  kRestart = wire::kSubRestart,
 };
-
-uint16_t Be16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t Be32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
 
 struct PageRange {
   uint32_t first;
@@ -38,13 +30,13 @@ struct PageRange {
 };
 
 PageRange PagesOf(const Cdb& cdb) {
-  return {Be32(&cdb[2]), Be16(&cdb[7])};
+  return {LoadBe32(cdb, 2), LoadBe16(cdb, 7)};
 }
 
 uint32_t CommandCostMs(const ScsiRequest& request) {
   if (request.cdb[0] == kService && request.cdb[1] == kErasePage) return kEraseMs;
   if (request.cdb[0] == kService && request.cdb[1] == kWriteChunk) return kChunkMs;
-  return kCommandMs + (request.length > kMcuBlockSize ? TransferMs(request.length) : 0);
+  return kCommandMs + (request.length() > kMcuBlockSize ? TransferMs(request.length()) : 0);
 }
 
 // The recorder's disk face as one opened handle sees it; dead once the recorder has left.
@@ -53,53 +45,46 @@ class RecorderDrive : public ScsiDrive {
   RecorderDrive(HostContext& host, int drive)
       : host_(host), drive_(drive), epoch_(host.recorder.epoch()) {}
 
-  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+ private:
+  bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
     if (!Alive()) return false;
-    if (request.length > 0 && !request.buffer) return Unfinished(request);
     if (request.cdb[0] == kInquiry) return Inquiry(request, scsiStatus);
     const Fault fault = host_.trace.BeginCommand();
     const bool good = fault != Fault::kFail && Run(request, fault == Fault::kShort);
     scsiStatus = good ? kGoodStatus : kCheckCondition;
     host_.timing.Spend(CommandCostMs(request));
-    host_.trace.Record(FormatScsiTrace(drive_, request.cdb, request.dataIn, request.length, good));
+    host_.trace.Record(
+        FormatScsiTrace(drive_, request.cdb, request.direction(), request.length(), good));
     return true;
   }
 
- private:
   bool Alive() const {
     const Recorder& r = host_.recorder;
     return r.OnDisk() && r.epoch() == epoch_ && r.drive() == drive_;
   }
 
-  // A data phase without a buffer never completes; the OS reports the request as failed.
-  bool Unfinished(const ScsiRequest& request) {
-    if (request.cdb[0] == kInquiry) return false;
-    host_.trace.BeginCommand();
-    host_.trace.Record(FormatScsiTrace(drive_, request.cdb, request.dataIn, request.length, false));
-    return false;
-  }
-
   bool Inquiry(const ScsiRequest& request, uint8_t& scsiStatus) {
-    if (request.dataIn != kDataIn) {
+    if (!request.data.isIn()) {
       scsiStatus = kCheckCondition;
       return true;
     }
     const std::vector<uint8_t> data = BuildRecorderInquiry();
-    std::copy_n(data.begin(), std::min<size_t>(request.length, data.size()), request.buffer);
+    std::copy_n(data.begin(), std::min<size_t>(request.length(), data.size()),
+                request.data.in().begin());
     scsiStatus = kGoodStatus;
     return true;
   }
 
   bool Run(const ScsiRequest& request, bool shortData) {
     const std::optional<ServiceShape> shape = ShapeOfCommand(request.cdb);
-    if (!shape || shape->dataIn != request.dataIn || shape->length != request.length) {
+    if (!shape || shape->dataIn != request.direction() || shape->length != request.length()) {
       return false;
     }
-    const uint32_t moves = shortData ? request.length / 2 : request.length;
-    if (request.dataIn == kDataOut) return TakeData(request.cdb, request.buffer, moves);
-    std::vector<uint8_t> reply(request.length, 0);
+    const uint32_t moves = shortData ? request.length() / 2 : request.length();
+    if (!request.data.isIn()) return TakeData(request.cdb, request.data.out().data(), moves);
+    std::vector<uint8_t> reply(request.length(), 0);
     if (!Answer(request.cdb, reply.data())) return false;
-    std::copy_n(reply.begin(), moves, request.buffer);
+    std::copy_n(reply.begin(), moves, request.data.in().begin());
     return true;
   }
 
@@ -125,15 +110,14 @@ class RecorderDrive : public ScsiDrive {
       case kBootLoaderVersion: {
         const std::optional<uint16_t> version = r.BootLoaderVersionReply();
         if (!version) return false;
-        reply[0] = static_cast<uint8_t>(*version);
-        reply[1] = static_cast<uint8_t>(*version >> 8);
+        StoreLe16({reply, 2}, 0, *version);
         return true;
       }
       case kErasePage:
-        r.EraseMcuPage(Be16(&cdb[2]));
+        r.EraseMcuPage(LoadBe16(cdb, 2));
         return true;
       case kReadMemory:
-        r.ReadMcu(Be16(&cdb[2]), reply, kMcuBlockSize);
+        r.ReadMcu(LoadBe16(cdb, 2), reply, kMcuBlockSize);
         return true;
       case kRestart:
         r.Restart();
@@ -145,9 +129,9 @@ class RecorderDrive : public ScsiDrive {
   // Parts of pages first, first + step, ...: a part must lie inside its page.
   bool ReadParts(const Cdb& cdb, uint8_t* reply) {
     const PageRange pages = PagesOf(cdb);
-    const uint16_t partSize = Be16(&cdb[9]);
-    const uint16_t step = Be16(&cdb[11]);
-    const uint16_t offset = Be16(&cdb[13]);
+    const uint16_t partSize = LoadBe16(cdb, 9);
+    const uint16_t step = LoadBe16(cdb, 11);
+    const uint16_t offset = LoadBe16(cdb, 13);
     if (uint32_t{offset} + partSize > kDiskPageSize) return false;
     for (uint32_t i = 0; i < pages.count; ++i) {
       host_.recorder.ReadDiskPage(pages.first + i * step, offset, reply + i * partSize, partSize);
@@ -169,7 +153,7 @@ class RecorderDrive : public ScsiDrive {
         r.Restart();
         return true;
       case kWriteChunk:
-        r.ProgramMcu(Be16(&cdb[2]), data, received);
+        r.ProgramMcu(LoadBe16(cdb, 2), data, received);
         return true;
       case kWriteSerial:
         r.ReplaceSerialRecord(data, received);
@@ -190,28 +174,28 @@ class ForeignDrive : public ScsiDrive {
   ForeignDrive(HostContext& host, int drive)
       : host_(host), drive_(drive), log_(host.foreignDisks[drive]) {}
 
-  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
-    log_.push_back({request.cdb, request.dataIn, request.length});
-    if (request.length > 0 && !request.buffer) return false;
+ private:
+  bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+    log_.push_back({request.cdb, request.direction(), request.length()});
+    const ByteSpan in = request.data.in();
     if (request.cdb[0] == kInquiry) {
       const ForeignInquiry data = BuildForeignInquiry();
-      std::copy_n(data.begin(), std::min<size_t>(request.length, data.size()), request.buffer);
+      std::copy_n(data.begin(), std::min<size_t>(in.size(), data.size()), in.begin());
       scsiStatus = kGoodStatus;
       return true;
     }
     const Fault fault = host_.trace.BeginCommand();
-    const bool good =
-        fault != Fault::kFail && request.cdb[0] == kRead10 && request.dataIn == kDataIn;
+    const bool good = fault != Fault::kFail && request.cdb[0] == kRead10 && request.data.isIn();
     if (good) {
-      const uint32_t moves = fault == Fault::kShort ? request.length / 2 : request.length;
-      std::fill_n(request.buffer, moves, 0);
+      const uint32_t moves = fault == Fault::kShort ? request.length() / 2 : request.length();
+      std::fill_n(in.begin(), moves, 0);
     }
     scsiStatus = good ? kGoodStatus : kCheckCondition;
-    host_.trace.Record(FormatScsiTrace(drive_, request.cdb, request.dataIn, request.length, good));
+    host_.trace.Record(
+        FormatScsiTrace(drive_, request.cdb, request.direction(), request.length(), good));
     return true;
   }
 
- private:
   HostContext& host_;
   int drive_;
   std::vector<ForeignDiskEntry>& log_;
@@ -220,16 +204,11 @@ class ForeignDrive : public ScsiDrive {
 }  // namespace
 
 std::vector<uint8_t> BuildRecorderInquiry() {
-  static const uint8_t kStandard[36] = {
-      0x00, 0x80, 0x05, 0x02, 0x20, 0x00, 0x80, 0x00,                          //
-      'C',  'o',  'o',  'l',  ' ',  0x00, ' ',  ' ',                           // vendor
-      'M',  'a',  's',  's',  ' ',  'S',  't',  'o',                           // product
-      'r',  'a',  'g',  'e',  ' ',  0x00, ' ',  ' ',  0x00, 0x00, 0x00, 0x01,  // revision
-  };
+  const wire::InquiryData& standard = wire::kInquiryTemplate;
   static const char kVendorSpecific[] = "OMR72 FLASH DISK";
   std::vector<uint8_t> data(kRecorderInquiryBytes, 0x00);
-  std::memcpy(data.data(), kStandard, sizeof kStandard);
-  std::memcpy(data.data() + sizeof kStandard, kVendorSpecific, sizeof kVendorSpecific - 1);
+  std::copy(standard.begin(), standard.end(), data.begin());
+  std::memcpy(data.data() + standard.size(), kVendorSpecific, sizeof kVendorSpecific - 1);
   return data;
 }
 
@@ -261,7 +240,7 @@ std::optional<ServiceShape> ShapeOfCommand(const Cdb& cdb) {
     case kWritePages:
       return ServiceShape{kDataOut, pages.count * kDiskPageSize};
     case kReadPartsOfPages:
-      return ServiceShape{kDataIn, uint32_t{pages.count} * Be16(&cdb[9])};
+      return ServiceShape{kDataIn, uint32_t{pages.count} * LoadBe16(cdb, 9)};
     case kFlashParams:
       return ServiceShape{kDataIn, kFlashParamsBytes};
     case kCommand6:

@@ -9,10 +9,11 @@
 
 #include "emulator/host_context.h"
 #include "platform/scsi_pass_through.h"
+#include "wire/recorder_wire.h"
 
 namespace omr72::emu {
 
-constexpr uint8_t kGoodStatus = 0;
+constexpr uint8_t kGoodStatus = wire::kGoodStatus;
 constexpr uint8_t kCheckCondition = 2;
 constexpr uint32_t kRecorderInquiryBytes = 96;
 

@@ -8,54 +8,33 @@
 namespace omr72::emu {
 namespace {
 
-constexpr uint8_t kIn = 1;
-constexpr uint8_t kOut = 0;
-constexpr uint8_t kRequestTypeVendor = 2;
-constexpr uint8_t kRecipientDevice = 0;
-constexpr uint32_t kReadPipe = 2;
-constexpr uint32_t kWritePipe = 1;
-constexpr uint16_t kNandSetupBytes = 19;
-constexpr uint16_t kNandEraseBytes = 5;
+using namespace wire;
+
+constexpr uint8_t kIn = kDirectionIn;
+constexpr uint8_t kOut = kDirectionOut;
+constexpr uint32_t kReadPipe = kUsbReadPipe;
+constexpr uint32_t kWritePipe = kUsbWritePipe;
+constexpr uint16_t kNandSetupBytes = kNandSetupSize;
+constexpr uint16_t kNandEraseBytes = kNandEraseSize;
 
 constexpr VendorCommand kVendorCommands[] = {
-    {0x20, kIn, 64},   // read 64 bytes of flash
-    {0x21, kOut, 64},  // programme a 64-byte chunk
-    {0x22, kIn, 2},    // erase a 512-byte page; two reply bytes
-    {0x23, kIn, 0},    // restart
-    {0x24, kIn, 2},    // boot-loader version
-    {0xC1, kIn, 21},   // serial record
-    {0xC5, kIn, 1},    // boot-block verdict
-    {0xC6, kIn, 2},    // firmware version
-    {0xD1, kOut, kNandEraseBytes},
-    {0xD2, kIn, 1},  // status of the last NAND erase
-    {0xE0, kOut, kNandSetupBytes},
-    {0xE1, kOut, kNandSetupBytes},
+    {kUsbReqReadMemory, kIn, 64},     // read 64 bytes of flash
+    {kUsbReqWriteFlash, kOut, 64},    // programme a 64-byte chunk
+    {kUsbReqEraseFlashPage, kIn, 2},  // erase a 512-byte page; two reply bytes
+    {kUsbReqRestart, kIn, 0},         // restart
+    {kUsbReqGetBootLoaderVersion, kIn, 2},
+    {kUsbReqGetSerialNumber, kIn, 21},  // serial record
+    {kUsbReqBootBlockVerdict, kIn, 1},
+    {kUsbReqGetFirmwareVersion, kIn, 2},
+    {kUsbReqNandEraseBlock, kOut, kNandEraseBytes},
+    {kUsbReqNandEraseStatus, kIn, 1},  // status of the last NAND erase
+    {kUsbReqNandReadSetup, kOut, kNandSetupBytes},
+    {kUsbReqNandWriteSetup, kOut, kNandSetupBytes},
 };
 
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint16_t Be16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t Be32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 uint32_t VendorCostMs(uint8_t request) {
-  if (request == 0x22 || request == 0xD1) return kEraseMs;
-  if (request == 0x21) return kChunkMs;
+  if (request == kUsbReqEraseFlashPage || request == kUsbReqNandEraseBlock) return kEraseMs;
+  if (request == kUsbReqWriteFlash) return kChunkMs;
   return kCommandMs;
 }
 
@@ -66,34 +45,31 @@ class RecorderUsbDevice : public UsbDevice {
   RecorderUsbDevice(HostContext& host, int slot)
       : host_(host), slot_(slot), epoch_(host.recorder.epoch()) {}
 
-  bool GetDeviceDescriptor(uint8_t* descriptor) override {
+  bool GetDeviceDescriptor(DeviceDescriptorSpan descriptor) override {
     if (!Alive()) return false;
     const DeviceDescriptor d = BuildDeviceDescriptor(kRecorderUsbVendorId, kRecorderUsbProductId);
-    std::memcpy(descriptor, d.data(), d.size());
+    std::copy(d.begin(), d.end(), descriptor.begin());
     return true;
   }
 
-  bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
-                            uint32_t length) override {
+ private:
+  bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
     if (!Alive()) return false;
     const Fault fault = host_.trace.BeginCommand();
-    const bool ok = fault != Fault::kFail && Vendor(block, data, length, fault == Fault::kShort);
+    const bool ok = fault != Fault::kFail && Vendor(block, data, fault == Fault::kShort);
     host_.timing.Spend(VendorCostMs(block[4]));
-    host_.trace.Record(FormatVendorTrace(slot_, block, length, ok));
+    host_.trace.Record(FormatVendorTrace(slot_, block, data.size(), ok));
     return ok;
   }
 
-  bool BulkRead(const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
-                uint32_t& moved) override {
-    return Bulk(true, pipe, data, length, moved);
+  bool DoBulkRead(const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) override {
+    return Bulk(DataStage::In(data), pipe, moved);
   }
 
-  bool BulkWrite(const BulkPipeBlock& pipe, const uint8_t* data, uint32_t length,
-                 uint32_t& moved) override {
-    return Bulk(false, pipe, const_cast<uint8_t*>(data), length, moved);
+  bool DoBulkWrite(const BulkPipeBlock& pipe, ConstByteSpan data, uint32_t& moved) override {
+    return Bulk(DataStage::Out(data), pipe, moved);
   }
 
- private:
   bool Alive() const {
     const Recorder& r = host_.recorder;
     return r.OnUsb() && r.epoch() == epoch_ && r.usbName() == slot_;
@@ -101,53 +77,53 @@ class RecorderUsbDevice : public UsbDevice {
 
   // A request the boot loader does not know, or one with the wrong direction or data length,
   // fails like a stalled control transfer.
-  bool Vendor(const VendorRequestBlock& block, uint8_t* data, uint32_t length, bool shortData) {
+  bool Vendor(const VendorRequestBlock& block, DataStage data, bool shortData) {
+    const uint32_t length = data.size();
     const VendorCommand* command = FindVendorCommand(block[4]);
     if (!command || block[1] != kRequestTypeVendor || block[2] != kRecipientDevice) return false;
     if (block[0] != command->direction || length != command->length) return false;
-    if (Le16(&block[8]) != 0) return false;
-    if (length > 0 && !data) return false;
-    const uint16_t value = Le16(&block[6]);
+    if (LoadLe16(block, 8) != 0) return false;
+    const uint16_t value = LoadLe16(block, 6);
     const uint32_t moves = shortData ? length / 2 : length;
-    if (command->direction == kOut) return TakeData(block[4], value, data, moves);
+    if (command->direction == kOut) return TakeData(block[4], value, data.out().data(), moves);
     std::vector<uint8_t> reply(length, 0);
     if (!Answer(block[4], value, reply.data())) return false;
-    std::copy_n(reply.begin(), moves, data);
+    std::copy_n(reply.begin(), moves, data.in().begin());
     return true;
   }
 
   bool Answer(uint8_t request, uint16_t value, uint8_t* reply) {
     Recorder& r = host_.recorder;
     switch (request) {
-      case 0x20:
+      case kUsbReqReadMemory:
         r.ReadMcu(value, reply, kMcuBlockSize);
         return true;
-      case 0x22:
+      case kUsbReqEraseFlashPage:
         r.EraseMcuPage(value);
         return true;
-      case 0x23:
+      case kUsbReqRestart:
         r.Restart();
         return true;
-      case 0x24: {
+      case kUsbReqGetBootLoaderVersion: {
         const std::optional<uint16_t> version = r.BootLoaderVersionReply();
         if (!version) return false;
-        PutLe16(reply, *version);
+        StoreLe16({reply, 2}, 0, *version);
         return true;
       }
-      case 0xC1:
+      case kUsbReqGetSerialNumber:
         std::copy(r.serialRecord().begin(), r.serialRecord().end(), reply);
         return true;
-      case 0xC5: {
+      case kUsbReqBootBlockVerdict: {
         const std::optional<uint8_t> verdict = r.BootBlockVerdict();
         if (!verdict) return false;
         reply[0] = *verdict;
         return true;
       }
-      case 0xC6:
+      case kUsbReqGetFirmwareVersion:
         if (!r.firmwareVersion()) return false;
-        PutLe16(reply, *r.firmwareVersion());
+        StoreLe16({reply, 2}, 0, *r.firmwareVersion());
         return true;
-      case 0xD2:
+      case kUsbReqNandEraseStatus:
         reply[0] = r.nandEraseStatus();
         return true;
     }
@@ -158,33 +134,35 @@ class RecorderUsbDevice : public UsbDevice {
   bool TakeData(uint8_t request, uint16_t value, const uint8_t* data, uint32_t received) {
     Recorder& r = host_.recorder;
     switch (request) {
-      case 0x21:
+      case kUsbReqWriteFlash:
         r.ProgramMcu(value, data, received);
         return true;
-      case 0xD1:
-        if (received == kNandEraseBytes) r.EraseNandBlock(Be32(data + 1));
+      case kUsbReqNandEraseBlock:
+        if (received == kNandEraseBytes) r.EraseNandBlock(LoadBe32({data, received}, 1));
         return true;
-      case 0xE0:
-      case 0xE1:
+      case kUsbReqNandReadSetup:
+      case kUsbReqNandWriteSetup:
         if (received < kNandSetupBytes) return true;
-        if (Be16(data + 1) != kNandPageBytes) return false;
-        return r.OpenNandTransfer(request == 0xE1, Be32(data + 13), Be32(data + 9));
+        if (LoadBe16({data, received}, 1) != kNandPageBytes) return false;
+        return r.OpenNandTransfer(request == kUsbReqNandWriteSetup, LoadBe32({data, received}, 13),
+                                  LoadBe32({data, received}, 9));
     }
     return false;
   }
 
-  bool Bulk(bool read, const BulkPipeBlock& pipeBlock, uint8_t* data, uint32_t length,
-            uint32_t& moved) {
+  bool Bulk(DataStage data, const BulkPipeBlock& pipeBlock, uint32_t& moved) {
     moved = 0;
     if (!Alive()) return false;
-    const uint32_t pipe = Le32(pipeBlock.data());
+    const bool read = data.isIn();
+    const uint32_t length = data.size();
+    const uint32_t pipe = LoadLe32(pipeBlock);
     const Fault fault = host_.trace.BeginCommand();
     bool ok = false;
     if (fault != Fault::kFail && pipe == (read ? kReadPipe : kWritePipe) &&
-        length <= kMaxBulkBytes && (length == 0 || data)) {
+        length <= kMaxBulkBytes) {
       const uint32_t asked = fault == Fault::kShort ? length / 2 : length;
-      ok = read ? host_.recorder.NandRead(data, asked, moved)
-                : host_.recorder.NandWrite(data, asked, moved);
+      ok = read ? host_.recorder.NandRead(data.in().data(), asked, moved)
+                : host_.recorder.NandWrite(data.out().data(), asked, moved);
     }
     if (!ok) moved = 0;
     host_.timing.Spend(TransferMs(length));
@@ -203,34 +181,33 @@ class ForeignUsbDevice : public UsbDevice {
   ForeignUsbDevice(HostContext& host, int slot)
       : host_(host), slot_(slot), log_(host.foreignUsb[slot]) {}
 
-  bool GetDeviceDescriptor(uint8_t* descriptor) override {
+  bool GetDeviceDescriptor(DeviceDescriptorSpan descriptor) override {
     log_.push_back({ForeignUsbRequest::kDescriptor, {}, 0, kDeviceDescriptorSize});
     const DeviceDescriptor d = BuildDeviceDescriptor(kForeignVendorId, kForeignProductId);
-    std::memcpy(descriptor, d.data(), d.size());
+    std::copy(d.begin(), d.end(), descriptor.begin());
     return true;
   }
 
-  bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t*, uint32_t length) override {
-    log_.push_back({ForeignUsbRequest::kVendor, block, 0, length});
+ private:
+  bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
+    log_.push_back({ForeignUsbRequest::kVendor, block, 0, data.size()});
     host_.trace.BeginCommand();
-    host_.trace.Record(FormatVendorTrace(slot_, block, length, false));
+    host_.trace.Record(FormatVendorTrace(slot_, block, data.size(), false));
     return false;
   }
 
-  bool BulkRead(const BulkPipeBlock& pipe, uint8_t*, uint32_t length, uint32_t& moved) override {
-    return Bulk(ForeignUsbRequest::kBulkRead, pipe, length, moved);
+  bool DoBulkRead(const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) override {
+    return Bulk(ForeignUsbRequest::kBulkRead, pipe, data.size(), moved);
   }
 
-  bool BulkWrite(const BulkPipeBlock& pipe, const uint8_t*, uint32_t length,
-                 uint32_t& moved) override {
-    return Bulk(ForeignUsbRequest::kBulkWrite, pipe, length, moved);
+  bool DoBulkWrite(const BulkPipeBlock& pipe, ConstByteSpan data, uint32_t& moved) override {
+    return Bulk(ForeignUsbRequest::kBulkWrite, pipe, data.size(), moved);
   }
 
- private:
   bool Bulk(ForeignUsbRequest kind, const BulkPipeBlock& pipeBlock, uint32_t length,
             uint32_t& moved) {
     moved = 0;
-    const uint32_t pipe = Le32(pipeBlock.data());
+    const uint32_t pipe = LoadLe32(pipeBlock);
     log_.push_back({kind, {}, pipe, length});
     host_.trace.BeginCommand();
     host_.trace.Record(
@@ -249,13 +226,13 @@ DeviceDescriptor BuildDeviceDescriptor(uint16_t vendorId, uint16_t productId) {
   DeviceDescriptor d{};
   d[0] = kDeviceDescriptorSize;  // bLength
   d[1] = 0x01;                   // bDescriptorType: device
-  PutLe16(&d[2], 0x0200);        // bcdUSB
+  StoreLe16(d, 2, 0x0200);       // bcdUSB
   d[4] = 0xFF;                   // bDeviceClass: vendor-specific
   d[7] = 64;                     // bMaxPacketSize0
-  PutLe16(&d[8], vendorId);
-  PutLe16(&d[10], productId);
-  PutLe16(&d[12], 0x0001);  // bcdDevice
-  d[17] = 1;                // bNumConfigurations
+  StoreLe16(d, 8, vendorId);
+  StoreLe16(d, 10, productId);
+  StoreLe16(d, 12, 0x0001);  // bcdDevice
+  d[17] = 1;                 // bNumConfigurations
   return d;
 }
 

@@ -8,12 +8,13 @@
 
 #include "emulator/host_context.h"
 #include "platform/usb_driver.h"
+#include "wire/recorder_wire.h"
 
 namespace omr72::emu {
 
-constexpr uint16_t kRecorderUsbVendorId = 0x10C4;
-constexpr uint16_t kRecorderUsbProductId = 0x4512;
-constexpr uint32_t kMaxBulkBytes = 16384;
+constexpr uint16_t kRecorderUsbVendorId = wire::kRecorderVendorId;
+constexpr uint16_t kRecorderUsbProductId = wire::kRecorderProductId;
+constexpr uint32_t kMaxBulkBytes = wire::kUsbMaxBulkTransfer;
 
 using DeviceDescriptor = std::array<uint8_t, kDeviceDescriptorSize>;
 

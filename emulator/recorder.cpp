@@ -6,19 +6,6 @@
 namespace omr72::emu {
 namespace {
 
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-void PutBe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-
-void PutBe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
 Face FaceOf(StartRoute route) {
   switch (route) {
     case StartRoute::kUsb:
@@ -77,8 +64,7 @@ void Recorder::InitialiseFlash(const RecorderConfig& config, const KnownImages& 
     flash_[i] = static_cast<uint8_t>((i * 37 + 0x11) ^ (i >> 9));
   }
   const uint16_t version = config.firmwareVersion.value_or(0xFFFF);
-  flash_[kVersionAddress] = static_cast<uint8_t>(version);
-  flash_[kVersionAddress + 1] = static_cast<uint8_t>(version >> 8);
+  StoreLe16(flash_, kVersionAddress, version);
   ModelTag tag;
   tag.fill(0xFF);
   if (config.modelTag) {
@@ -188,12 +174,12 @@ void Recorder::DecideVersionsAtRestart(bool guardErased) {
   for (const std::vector<uint8_t>& image : images_.bootLoaders) {
     if (image.size() < kFlashImageRegion) continue;
     if (std::equal(image.begin(), image.begin() + kFlashImageRegion, flash_.begin())) {
-      bootLoaderVersion_ = Le16(&image[kBootLoaderVersionOffset]);
+      bootLoaderVersion_ = LoadLe16(image, kBootLoaderVersionOffset);
       return;
     }
   }
   if (guardErased) return;
-  const uint16_t version = Le16(&flash_[kVersionAddress]);
+  const uint16_t version = LoadLe16(flash_, kVersionAddress);
   firmwareVersion_ = version == 0xFFFF ? std::nullopt : std::optional<uint16_t>(version);
   std::copy_n(flash_.begin() + kModelTagAddress, modelTag_.size(), modelTag_.begin());
 }
@@ -302,7 +288,7 @@ std::optional<uint8_t> Recorder::BootBlockVerdict() {
 // The boot image starts at page 1; its version word sits at image offset 0x1000.
 void Recorder::TakeBootBlock() {
   bootBlockAccepted_ = true;
-  bootLoaderVersion_ = Le16(&nand_[kNandPageBytes + kBootLoaderVersionOffset]);
+  bootLoaderVersion_ = LoadLe16(nand_, kNandPageBytes + kBootLoaderVersionOffset);
   Restart();
 }
 
@@ -342,13 +328,12 @@ void Recorder::ReplaceSerialRecord(const uint8_t* data, size_t length) {
 FlashParamsRecord Recorder::FlashParams() const {
   FlashParamsRecord record{};
   record[0] = 0x01;
-  PutBe32(&record[1], kDiskPageCount);
-  PutBe16(&record[11], kDiskPagesPerBlock);
-  PutBe16(&record[14], static_cast<uint16_t>(kDiskPageSize));
+  StoreBe32(record, 1, kDiskPageCount);
+  StoreBe16(record, 11, kDiskPagesPerBlock);
+  StoreBe16(record, 14, static_cast<uint16_t>(kDiskPageSize));
   std::copy_n(serial_.begin(), kSerialFlashBytes, record.begin() + 17);
   const uint16_t version = firmwareVersion_.value_or(0);
-  record[38] = static_cast<uint8_t>(version);
-  record[39] = static_cast<uint8_t>(version >> 8);
+  StoreLe16(record, 38, version);
   return record;
 }
 

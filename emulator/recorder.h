@@ -13,30 +13,32 @@
 #include <vector>
 
 #include "emulator/emulated_host.h"
+#include "wire/byte_order.h"
+#include "wire/recorder_wire.h"
 
 namespace omr72::emu {
 
 constexpr uint32_t kMcuFlashSize = 0x10000;
-constexpr uint32_t kMcuPageSize = 512;
-constexpr uint32_t kMcuBlockSize = 64;
-constexpr uint32_t kFlashImageRegion = 0x2A00;  // what the flash writers programme
-constexpr uint16_t kVersionAddress = 0x29F9;
-constexpr uint16_t kModelTagAddress = 0x29FB;
-constexpr uint16_t kSerialAddress = 0xDE00;
-constexpr uint16_t kBootGuardPage = 0x0200;  // erased: the recorder stays in its boot loader
+constexpr uint32_t kMcuPageSize = wire::kMcuPageSize;
+constexpr uint32_t kMcuBlockSize = wire::kMcuChunkSize;
+constexpr uint32_t kFlashImageRegion = wire::kMcuPageCount * wire::kMcuPageSize;
+constexpr uint16_t kVersionAddress = wire::kDeviceInfoAddress;
+constexpr uint16_t kModelTagAddress = wire::kDeviceInfoAddress + 2;
+constexpr uint16_t kSerialAddress = wire::kSerialAddress;
+constexpr uint16_t kBootGuardPage = wire::kBootLoaderPageAddress;
 constexpr uint32_t kBootLoaderVersionOffset = 0x1000;
 
-constexpr uint32_t kNandPageBytes = 2112;
-constexpr uint32_t kNandBlockPages = 64;
+constexpr uint32_t kNandPageBytes = wire::kNandPageSize;
+constexpr uint32_t kNandBlockPages = wire::kNandPagesPerBlock;
 constexpr uint32_t kNandBlockSize = kNandPageBytes * kNandBlockPages;
 
 constexpr uint32_t kDiskPageSize = 2048;
 constexpr uint32_t kDiskPageCount = 0x00040000;
 constexpr uint16_t kDiskPagesPerBlock = 64;
 
-constexpr size_t kSerialRecordSize = 21;
-constexpr size_t kSerialFlashBytes = 20;
-constexpr size_t kFlashParamsBytes = 40;
+constexpr size_t kSerialRecordSize = wire::kSerialRecordSize;
+constexpr size_t kSerialFlashBytes = wire::kSerialTextSize;
+constexpr size_t kFlashParamsBytes = wire::kFlashParamsSize;
 
 constexpr int kRestartPolls = 3;  // presence polls a restart takes without latency
 constexpr int kReplugPolls = 5;   // disk polls after which a user re-plugs a USB-only recorder

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "wire/byte_order.h"
+
 namespace omr72::emu {
 namespace {
 
@@ -54,8 +56,8 @@ std::string FormatScsiTrace(int drive, const Cdb& cdb, uint8_t dataIn, uint32_t 
 }
 
 std::string FormatVendorTrace(int slot, const VendorRequestBlock& block, uint32_t length, bool ok) {
-  const uint16_t value = static_cast<uint16_t>(block[6] | (block[7] << 8));
-  const uint16_t index = static_cast<uint16_t>(block[8] | (block[9] << 8));
+  const uint16_t value = LoadLe16(block, 6);
+  const uint16_t index = LoadLe16(block, 8);
   return "usb dev=" + DeviceName(slot) + " vendor dir=" + Direction(block[0]) + " req=0x" +
          Hex(block[4], 2) + " value=0x" + Hex(value, 4) + " index=0x" + Hex(index, 4) +
          " len=" + std::to_string(length) + Outcome(ok);

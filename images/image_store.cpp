@@ -4,13 +4,17 @@
 #include <algorithm>
 #include <utility>
 
+#include "wire/byte_order.h"
+#include "wire/recorder_wire.h"
+
 namespace omr72 {
 
 namespace {
 
 // Where the firmware image keeps what the update reads.
-constexpr size_t kNewFirmwareVersionOffset = 0x29F9;  // minor, then major
-constexpr size_t kModelTagOffset = 0x29FB;
+// The firmware image holds what the recorder later shows at the device-info address.
+constexpr size_t kNewFirmwareVersionOffset = wire::kDeviceInfoAddress;  // minor, then major
+constexpr size_t kModelTagOffset = wire::kDeviceInfoAddress + 2;
 constexpr size_t kRequiredBootLoaderOffset = 0xE000;  // minor, then major
 constexpr size_t kBootLoaderPayloadOffset = 0xE000;
 constexpr size_t kBootLoaderPayloadSize = 0x1A00;
@@ -19,12 +23,6 @@ constexpr size_t kBootLoaderPayloadSize = 0x1A00;
 constexpr size_t kHeadBytesTarget = 0x0F00;
 constexpr size_t kPayloadTarget = 0x1000;
 constexpr size_t kHeadByteSources[] = {0x0001, 0x0002, 0x0044, 0x0045};
-
-constexpr uint16_t kFirstNewBootLoader = 0x0100;
-
-uint16_t LittleEndianWord(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
 
 }  // namespace
 
@@ -42,8 +40,8 @@ bool ImageStore::LoadFirmwareImage() {
   if (!LoadScrambledResource(module_, modulePath_, keys_, "FWC", firmware_.data())) {
     return false;
   }
-  newFirmwareVersion_ = LittleEndianWord(&firmware_[kNewFirmwareVersionOffset]);
-  requiredBootLoaderVersion_ = LittleEndianWord(&firmware_[kRequiredBootLoaderOffset]);
+  newFirmwareVersion_ = LoadLe16(firmware_, kNewFirmwareVersionOffset);
+  requiredBootLoaderVersion_ = LoadLe16(firmware_, kRequiredBootLoaderOffset);
   firmwareLoaded_ = true;
   return true;
 }
@@ -63,7 +61,7 @@ bool ImageStore::LoadBootLoaderImage(uint16_t installedBootLoaderVersion) {
 }
 
 const char* ImageStore::BootLoaderResourceName(uint16_t installedBootLoaderVersion) {
-  return installedBootLoaderVersion >= kFirstNewBootLoader ? "BRC20" : "BRC";
+  return installedBootLoaderVersion >= wire::kBootLoaderOneZero ? "BRC20" : "BRC";
 }
 
 ModelTagBytes ImageStore::ModelTag() const {

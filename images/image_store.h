@@ -5,15 +5,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/program_module.h"
 
 namespace omr72 {
 
-constexpr size_t kImageSize = 0xFC00;        // bytes of a resource that are used
-constexpr size_t kResourceSize = 0x10000;    // bytes stored per resource
-constexpr size_t kFlashRegionSize = 0x2A00;  // image bytes written to the microcontroller flash
+constexpr size_t kImageSize = 0xFC00;      // bytes of a resource that are used
+constexpr size_t kResourceSize = 0x10000;  // bytes stored per resource
 constexpr uint32_t ScrambleSeed = 27413;
 
 // The descrambling generator: a 32-bit linear congruential generator.
@@ -25,6 +25,8 @@ class KeyStream {
 };
 
 using ModelTagBytes = std::array<uint8_t, 5>;
+// The used bytes of a loaded image.
+using ImageSpan = std::span<const uint8_t, kImageSize>;
 
 // Seeds `keys` with ScrambleSeed and XORs the first kImageSize bytes of `image` with the key
 // stream. Scrambling and descrambling are this same operation.

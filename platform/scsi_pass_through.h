@@ -5,35 +5,43 @@
 //   CreateFileA does (GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING,
 //   FILE_ATTRIBUTE_SYSTEM); nullptr when it cannot be opened or is not a drive that may take
 //   pass-through commands. Destroying the ScsiDrive closes it.
-// - ScsiDrive::Execute sends exactly one CDB with the given direction, buffer, length and
-//   time-out. It returns true when the OS completed the request (DeviceIoControl nonzero, or
-//   SG_IO returned 0 with an OK info word) and then sets `scsiStatus`; a data phase shorter than
-//   requested is not an error at this level.
+// - ScsiDrive::DoExecute sends exactly one CDB with the request's direction, data and time-out.
+//   It returns true when the OS completed the request (DeviceIoControl nonzero, or SG_IO
+//   returned 0 with an OK info word) and then sets `scsiStatus`; a data phase shorter than
+//   requested is not an error at this level. It sees only requests that passed Execute's check.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
+
+#include "platform/data_stage.h"
 
 namespace omr72 {
 
 using Cdb = std::array<uint8_t, 16>;
 
-constexpr uint8_t kDataOut = 0;  // SCSI_IOCTL_DATA_OUT: data to the device
-constexpr uint8_t kDataIn = 1;   // SCSI_IOCTL_DATA_IN: data from the device
-
 struct ScsiRequest {
-  uint8_t dataIn = kDataIn;
   Cdb cdb{};
-  uint8_t* buffer = nullptr;  // null when length is 0
-  uint32_t length = 0;
+  DataStage data;
   uint32_t timeoutSeconds = 2;
+
+  uint8_t direction() const { return data.direction(); }
+  uint32_t length() const { return data.size(); }
 };
 
 class ScsiDrive {
  public:
   virtual ~ScsiDrive() = default;
-  virtual bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) = 0;
+  // False, with nothing sent, for data without an address or longer than 32 bits can count.
+  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) {
+    if (!request.data.FitsWithin(std::numeric_limits<uint32_t>::max())) return false;
+    return DoExecute(request, scsiStatus);
+  }
+
+ private:
+  virtual bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) = 0;
 };
 
 class ScsiPassThrough {

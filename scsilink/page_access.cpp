@@ -1,7 +1,6 @@
 #include "scsilink/page_access.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "scsilink/service_commands.h"
 
@@ -55,22 +54,19 @@ bool PageAccessReadPages(ScsiLink& link, uint32_t startPage, uint8_t* buffer, ui
   if (pageSize == 0 || buffer == nullptr || !FitsPageRange(startPage, pageCount, 1)) return false;
   return SendInCommands(startPage, pageCount, pageSize, 1,
                         [&](uint32_t page, uint16_t n, size_t offset, uint32_t length) {
-                          return ScsiReadPages(link, page, n, buffer + offset, length);
+                          return ScsiReadPages(link, page, n, ByteSpan(buffer + offset, length));
                         });
 }
 
-// The link takes a writable buffer for either direction, so each command's data goes out of a
-// scratch copy and the caller's buffer can stay const.
 bool PageAccessWritePages(ScsiLink& link, uint32_t startPage, const uint8_t* buffer,
                           uint16_t pageCount) {
   if (pageCount == 0) return true;
   const uint16_t pageSize = FlashParamsPageSize(link.flashParams);
   if (pageSize == 0 || buffer == nullptr || !FitsPageRange(startPage, pageCount, 1)) return false;
-  std::vector<uint8_t> scratch;
   return SendInCommands(startPage, pageCount, pageSize, 1,
                         [&](uint32_t page, uint16_t n, size_t offset, uint32_t length) {
-                          scratch.assign(buffer + offset, buffer + offset + length);
-                          return ScsiWritePages(link, page, n, scratch.data(), length);
+                          return ScsiWritePages(link, page, n,
+                                                ConstByteSpan(buffer + offset, length));
                         });
 }
 
@@ -84,7 +80,7 @@ bool PageAccessReadPartsOfPages(ScsiLink& link, uint32_t startPage, uint16_t pag
   return SendInCommands(startPage, pageCount, partSize, pageStep,
                         [&](uint32_t page, uint16_t n, size_t offset, uint32_t length) {
                           return ScsiReadPartsOfPages(link, page, n, partSize, pageStep, partOffset,
-                                                      buffer + offset, length);
+                                                      ByteSpan(buffer + offset, length));
                         });
 }
 

@@ -6,19 +6,13 @@
 #include <cstdint>
 
 #include "platform/scsi_pass_through.h"
+#include "wire/recorder_wire.h"
 
 namespace omr72 {
 
-constexpr uint32_t kScsiTimeoutSeconds = 2;
-constexpr uint32_t kInquiryReplySize = 2048;
-constexpr uint32_t kFlashParamsSize = 40;
-
-using InquiryData = std::array<uint8_t, 36>;
-extern const InquiryData kInquiryTemplate;
-
 // The 40-byte record of service sub-command 3; after a successful read the fields at offsets
 // 1 (u32), 11 (u16) and 14 (u16, the page size) are in host order.
-using FlashParams = std::array<uint8_t, kFlashParamsSize>;
+using FlashParams = std::array<uint8_t, wire::kFlashParamsSize>;
 
 class ScsiLink {
  public:
@@ -26,7 +20,7 @@ class ScsiLink {
 
   // One command on the drive that the last scan identified. Refused (false, nothing sent)
   // while no scan has identified the recorder, so no command ever reaches another disk.
-  bool Execute(uint8_t dataIn, const Cdb& cdb, uint8_t* buffer, uint32_t length);
+  bool Execute(const Cdb& cdb, DataStage data);
   // INQUIRY on the currently named drive; true when it is the recorder.
   bool Identify();
   // Scan drives 0..8; on success the link names the recorder's drive.
@@ -40,7 +34,7 @@ class ScsiLink {
 
  private:
   static constexpr size_t kDigitIndex = 17;
-  bool ExecuteOnNamedDrive(uint8_t dataIn, const Cdb& cdb, uint8_t* buffer, uint32_t length);
+  bool ExecuteOnNamedDrive(const Cdb& cdb, DataStage data);
 
   ScsiPassThrough& passThrough_;
   std::array<char, 19> deviceName_{'\\', '\\', '.', '\\', 'P', 'H', 'Y', 'S', 'I', 'C',

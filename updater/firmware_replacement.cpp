@@ -45,28 +45,30 @@ bool RepairSerialNumber(SerialBuffer& serial, uint16_t installedFirmwareVersion,
   return true;
 }
 
-void RunFirmwareReplacement(Session& s) {
-  Updater& u = s.updater;
-  s.dialogue.Print("%s", messages::kReplacingFirmware);
-  ScsiEraseFlashPage(s.scsi, kBootLoaderPageAddress);
-  ScsiRestart(s.scsi);
-  WaitForDiskRestart(s);
-  if (!s.dialogue.Uninterrupted(
-          [&] { return ScsiWriteMcuFlash(s.scsi, s.images.FirmwareImage()); })) {
-    s.dialogue.Print("%s", messages::kFailed);
-    s.dialogue.FinalEnding();
+void RunFirmwareReplacement(const FirmwareReplacement& r) {
+  Updater& u = r.updater;
+  const auto present = [&] { return r.disk.IsConnected(); };
+  r.dialogue.Print("%s", messages::kReplacingFirmware);
+  ScsiEraseFlashPage(r.disk, wire::kBootLoaderPageAddress);
+  ScsiRestart(r.disk);
+  WaitForRestart(r.sleeper, present, present);
+  if (!r.dialogue.Uninterrupted([&] {
+        return ScsiWriteMcuFlash(r.disk, McuImage(r.images.FirmwareImage(), kMcuImageSize));
+      })) {
+    r.dialogue.Print("%s", messages::kFailed);
+    r.dialogue.FinalEnding();
     return;
   }
-  ScsiRestart(s.scsi);
-  WaitForDiskRestart(s);
-  ScsiServiceCommand6(s.scsi);
-  WaitForDiskRestart(s);
+  ScsiRestart(r.disk);
+  WaitForRestart(r.sleeper, present, present);
+  ScsiServiceCommand6(r.disk);
+  WaitForRestart(r.sleeper, present, present);
   if (RepairSerialNumber(u.serial, u.installedFirmwareVersion, u.newFirmwareVersion)) {
-    ScsiWriteSerialNumber(s.scsi, u.serial.data());
+    ScsiWriteSerialNumber(r.disk, SerialField(u.serial.data(), wire::kSerialRecordSize));
   }
-  ScsiRestart(s.scsi);
-  s.dialogue.Print("%s", messages::kOk);
-  s.dialogue.FinalEnding();
+  ScsiRestart(r.disk);
+  r.dialogue.Print("%s", messages::kOk);
+  r.dialogue.FinalEnding();
 }
 
 }  // namespace omr72

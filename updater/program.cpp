@@ -6,19 +6,15 @@
 namespace omr72 {
 namespace {
 
-bool AnyRecorderPresent(Session& s) {
-  return s.scsi.IsConnected() || s.usb.IsConnected();
-}
-
 // Polls both routes, disk first, until a recorder answers or the user presses Esc.
-void WaitForConnection(Session& s) {
-  if (AnyRecorderPresent(s)) return;
-  s.dialogue.Print("%s", messages::kDeviceNotConnected);
+void WaitForConnection(UsbLink& usb, ScsiLink& disk, Dialogue& dialogue, Sleeper& sleeper) {
+  if (disk.IsConnected() || usb.IsConnected()) return;
+  dialogue.Print("%s", messages::kDeviceNotConnected);
   for (;;) {
-    if (s.scsi.IsConnected()) return;
-    if (s.usb.IsConnected()) return;
-    if (s.dialogue.KeyWaiting() && s.dialogue.ReadKey() == kKeyEsc) return;
-    s.platform.sleeper.SleepMs(1);
+    if (disk.IsConnected()) return;
+    if (usb.IsConnected()) return;
+    if (dialogue.KeyWaiting() && dialogue.ReadKey() == kKeyEsc) return;
+    sleeper.SleepMs(1);
   }
 }
 
@@ -31,28 +27,33 @@ bool IsDiagnosticArgumentList(int argc, char** argv) {
 int RunProgram(Platform& platform, int argc, char** argv) {
   const char* argv0 = argc > 0 && argv[0] != nullptr ? argv[0] : "";
   const std::string modulePath = platform.module.Path(argv0);
-  Session s(platform, modulePath);
-  s.updater.modulePath = modulePath;
-  s.updater.diagnostic = IsDiagnosticArgumentList(argc, argv);
+  Dialogue dialogue(platform.console);
+  Updater updater;
+  updater.modulePath = modulePath;
+  updater.diagnostic = IsDiagnosticArgumentList(argc, argv);
 
-  s.dialogue.Print("%s", messages::kBanner);
+  dialogue.Print("%s", messages::kBanner);
   if (platform.lock.Acquire(kInstanceMutexName) == LockResult::kAlreadyExists) {
-    s.dialogue.Print("%s", messages::kCloseOtherApplications);
-    s.dialogue.ErrorEnding();
+    dialogue.Print("%s", messages::kCloseOtherApplications);
+    dialogue.ErrorEnding();
     return 1;
   }
-  s.usb.SetDeviceIds(kRecorderVendorId, kRecorderProductId);
+  UsbLink usb(platform.usb);
+  ScsiLink disk(platform.scsi);
+  usb.SetDeviceIds(wire::kRecorderVendorId, wire::kRecorderProductId);
 
-  WaitForConnection(s);
+  WaitForConnection(usb, disk, dialogue, platform.sleeper);
   // The selection asks the USB route first: a recorder seen on both is updated over USB.
-  if (s.usb.IsConnected()) {
-    s.updater.route = Route::kUsb;
-  } else if (s.scsi.IsConnected()) {
-    s.updater.route = Route::kDisk;
+  std::unique_ptr<RecorderRoute> route;
+  if (usb.IsConnected()) {
+    route = MakeUsbRoute(usb);
+  } else if (disk.IsConnected()) {
+    route = MakeDiskRoute(disk);
   } else {
     return 0;
   }
-  RunUpdateProcedure(s);
+  ImageStore images(platform.module, modulePath);
+  RunUpdateProcedure({*route, disk, platform.sleeper, images, dialogue, updater});
   return 0;
 }
 

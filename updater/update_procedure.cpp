@@ -1,10 +1,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "scsilink/service_commands.h"
 #include "updater/messages.h"
 #include "updater/updater.h"
-#include "usblink/usb_commands.h"
 
 namespace omr72 {
 namespace {
@@ -16,188 +14,141 @@ int Minor(uint16_t version) {
   return version & 0xFF;
 }
 
-void ImageMissingEnding(Session& s, const char* resourceName) {
-  s.dialogue.Print(messages::kImageMissing, resourceName);
-  s.dialogue.ErrorEnding();
+void ImageMissingEnding(Dialogue& dialogue, const char* resourceName) {
+  dialogue.Print(messages::kImageMissing, resourceName);
+  dialogue.ErrorEnding();
+}
+
+// The serial text: from the firmware when it answered, else from the recorder's memory.
+void ReadSerial(RecorderRoute& route, Dialogue& dialogue, Updater& u) {
+  u.serial.fill(0);
+  if (u.installedFirmwareVersion != 0) {
+    dialogue.Print(messages::kCurrentFirmwareVersion, Major(u.installedFirmwareVersion),
+                   Minor(u.installedFirmwareVersion));
+    route.ReadSerialNumber(SerialRecordSpan(u.serial.data(), wire::kSerialRecordSize));
+  } else {
+    dialogue.Print("%s", messages::kFirmwareVersionUnavailable);
+    // The read is not checked, so the block starts out defined.
+    std::array<uint8_t, wire::kMcuChunkSize> block = {};
+    route.ReadMemory(wire::kSerialAddress, block);
+    std::copy_n(block.begin(), wire::kSerialTextSize, u.serial.begin());
+  }
+  u.serial[wire::kSerialTextSize] = 0;
+  dialogue.Print(messages::kSerialNumber, PrintableSerial(u.serial).c_str());
 }
 
 // The versions, the firmware image and the serial number. False when the run ends here.
-bool Identify(Session& s) {
-  Updater& u = s.updater;
-  s.dialogue.Print("%s", messages::kDeviceConnected);
-  if (u.route == Route::kUsb) {
-    u.installedFirmwareVersion = UsbGetFirmwareVersion(s.usb);
-    u.bootLoaderVersion = UsbGetBootLoaderVersion(s.usb);
-  } else {
-    u.installedFirmwareVersion =
-        ScsiGetFlashParams(s.scsi) ? FlashParamsFirmwareVersion(s.scsi.flashParams) : 0;
-    u.bootLoaderVersion = 0;
-    ScsiGetBootLoaderVersion(s.scsi, &u.bootLoaderVersion);
-  }
+bool Identify(RecorderRoute& route, ImageStore& images, Dialogue& dialogue, Updater& u) {
+  dialogue.Print("%s", messages::kDeviceConnected);
+  u.installedFirmwareVersion = route.ReadFirmwareVersion();
+  u.bootLoaderVersion = route.ReadBootLoaderVersion();
   if (u.bootLoaderVersion == 0) {
-    s.dialogue.Print("%s", messages::kBootLoaderNotFound);
-    s.dialogue.ErrorEnding();
+    dialogue.Print("%s", messages::kBootLoaderNotFound);
+    dialogue.ErrorEnding();
     return false;
   }
-  s.dialogue.Print(messages::kCurrentBootLoaderVersion, Major(u.bootLoaderVersion),
-                   Minor(u.bootLoaderVersion));
-  if (!s.images.LoadFirmwareImage()) {
-    ImageMissingEnding(s, "FWC");
+  dialogue.Print(messages::kCurrentBootLoaderVersion, Major(u.bootLoaderVersion),
+                 Minor(u.bootLoaderVersion));
+  if (!images.LoadFirmwareImage()) {
+    ImageMissingEnding(dialogue, "FWC");
     return false;
   }
-  u.newFirmwareVersion = s.images.NewFirmwareVersion();
-  u.requiredBootLoaderVersion = s.images.RequiredBootLoaderVersion();
-
-  u.serial.fill(0);
-  if (u.installedFirmwareVersion != 0) {
-    s.dialogue.Print(messages::kCurrentFirmwareVersion, Major(u.installedFirmwareVersion),
-                     Minor(u.installedFirmwareVersion));
-    if (u.route == Route::kUsb) {
-      UsbReadSerialNumber(s.usb, u.serial.data());
-    } else {
-      std::memcpy(u.serial.data(), FlashParamsSerialNumber(s.scsi.flashParams), kSerialTextMax);
-    }
-  } else {
-    s.dialogue.Print("%s", messages::kFirmwareVersionUnavailable);
-    // The read is not checked, so the block starts out defined.
-    uint8_t block[kMemoryBlockSize] = {};
-    if (u.route == Route::kUsb) {
-      UsbReadMemory(s.usb, kSerialAddress, block);
-    } else {
-      ScsiReadMemory(s.scsi, kSerialAddress, block);
-    }
-    std::memcpy(u.serial.data(), block, kSerialTextMax);
-  }
-  u.serial[kSerialTextMax] = 0;
-  s.dialogue.Print(messages::kSerialNumber, PrintableSerial(u.serial).c_str());
+  u.newFirmwareVersion = images.NewFirmwareVersion();
+  u.requiredBootLoaderVersion = images.RequiredBootLoaderVersion();
+  ReadSerial(route, dialogue, u);
   return true;
 }
 
-bool Confirm(Session& s) {
-  s.dialogue.Print(messages::kPressYToLoad, Major(s.updater.newFirmwareVersion),
-                   Minor(s.updater.newFirmwareVersion));
-  if (!IsYesKey(s.dialogue.ReadKey())) return false;
-  s.dialogue.Print("%s", messages::kEraseWarning);
-  s.dialogue.Print("%s", messages::kPressLToConfirm);
-  return IsConfirmKey(s.dialogue.ReadKey());
+bool Confirm(Dialogue& dialogue, const Updater& u) {
+  dialogue.Print(messages::kPressYToLoad, Major(u.newFirmwareVersion), Minor(u.newFirmwareVersion));
+  if (!IsYesKey(dialogue.ReadKey())) return false;
+  dialogue.Print("%s", messages::kEraseWarning);
+  dialogue.Print("%s", messages::kPressLToConfirm);
+  return IsConfirmKey(dialogue.ReadKey());
 }
 
 // Refuses only a recorder whose tag starts with "R72" and differs from the image's tag.
-bool IsCompatible(Session& s) {
-  Updater& u = s.updater;
+bool IsCompatible(RecorderRoute& route, const ImageStore& images, Updater& u) {
   u.deviceInfo.fill(0);
-  if (u.route == Route::kUsb) {
-    UsbReadMemory(s.usb, kDeviceInfoAddress, u.deviceInfo.data());
-  } else {
-    ScsiReadMemory(s.scsi, kDeviceInfoAddress, u.deviceInfo.data());
-  }
-  const ModelTagBytes imageTag = s.images.ModelTag();
+  route.ReadMemory(wire::kDeviceInfoAddress, u.deviceInfo);
+  const ModelTagBytes imageTag = images.ModelTag();
   const uint8_t* recorderTag = u.deviceInfo.data() + 2;
   if (std::equal(imageTag.begin(), imageTag.end(), recorderTag)) return true;
   if (std::memcmp(recorderTag, "R72", 3) != 0) return true;
   return u.diagnostic;
 }
 
-// Polls `first` until it is false, then `second` until it is true, a millisecond apart.
-template <typename First, typename Second>
-void WaitForRestart(Session& s, First first, Second second) {
-  while (first()) s.platform.sleeper.SleepMs(1);
-  while (!second()) s.platform.sleeper.SleepMs(1);
-}
-
-void WaitUsbRestart(Session& s) {
-  WaitForRestart(
-      s, [&] { return s.usb.IsConnected(); }, [&] { return s.usb.IsConnected(); });
-}
-
-void WaitUsbToDisk(Session& s) {
-  WaitForRestart(
-      s, [&] { return s.usb.IsConnected(); }, [&] { return s.scsi.IsConnected(); });
-}
-
-bool UpgradeOverUsbFlashPages(Session& s) {
-  uint8_t reply[2] = {};
-  UsbEraseFlashPage(s.usb, kBootLoaderPageAddress, reply);
-  UsbRestart(s.usb);
-  WaitUsbRestart(s);
-  if (!s.dialogue.Uninterrupted(
-          [&] { return UsbWriteMcuFlash(s.usb, s.images.BootLoaderImage()); }))
-    return false;
-  s.dialogue.Print("%s", messages::kOk);
-  UsbRestart(s.usb);
-  WaitUsbToDisk(s);
+// Page by page on either route: with the guard page erased the restart keeps the recorder in
+// its boot loader, which then takes the new one; the restart after it brings the recorder
+// back as a disk.
+bool UpgradeFlashPages(RecorderRoute& route, ScsiLink& disk, Sleeper& sleeper, McuImage image,
+                       Dialogue& dialogue) {
+  const auto present = [&] { return route.IsPresent(); };
+  route.Flash().ErasePage(wire::kBootLoaderPageAddress);
+  route.Restart();
+  WaitForRestart(sleeper, present, present);
+  if (!dialogue.Uninterrupted([&] { return WriteMcuFlash(route.Flash(), image); })) return false;
+  dialogue.Print("%s", messages::kOk);
+  route.Restart();
+  WaitForRestart(sleeper, present, [&] { return disk.IsConnected(); });
   return true;
 }
 
-bool UpgradeOverUsbNandBlock(Session& s) {
-  if (!s.dialogue.Uninterrupted(
-          [&] { return UsbRewriteNandBootBlock(s.usb, s.images.BootLoaderImage()); }))
-    return false;
-  s.dialogue.Print("%s", messages::kOk);
-  WaitUsbToDisk(s);
-  return true;
-}
-
-bool UpgradeOverDisk(Session& s) {
-  ScsiEraseFlashPage(s.scsi, kBootLoaderPageAddress);
-  ScsiRestart(s.scsi);
-  WaitForDiskRestart(s);
-  if (!s.dialogue.Uninterrupted(
-          [&] { return ScsiWriteMcuFlash(s.scsi, s.images.BootLoaderImage()); }))
-    return false;
-  s.dialogue.Print("%s", messages::kOk);
-  ScsiRestart(s.scsi);
-  WaitForDiskRestart(s);
+bool UpgradeNandBlock(RecorderRoute& route, ScsiLink& disk, Sleeper& sleeper, NandBootImage image,
+                      Dialogue& dialogue) {
+  if (!dialogue.Uninterrupted([&] { return route.RewriteNandBootBlock(image); })) return false;
+  dialogue.Print("%s", messages::kOk);
+  WaitForRestart(
+      sleeper, [&] { return route.IsPresent(); }, [&] { return disk.IsConnected(); });
   return true;
 }
 
 // False when the run ends here.
-bool UpgradeBootLoaderIfNeeded(Session& s) {
-  Updater& u = s.updater;
+bool UpgradeBootLoaderIfNeeded(const Procedure& p) {
+  const Updater& u = p.updater;
   if (u.requiredBootLoaderVersion <= u.bootLoaderVersion) return true;
-  if (!s.images.LoadBootLoaderImage(u.bootLoaderVersion)) {
-    ImageMissingEnding(s, ImageStore::BootLoaderResourceName(u.bootLoaderVersion));
+  if (!p.images.LoadBootLoaderImage(u.bootLoaderVersion)) {
+    ImageMissingEnding(p.dialogue, ImageStore::BootLoaderResourceName(u.bootLoaderVersion));
     return false;
   }
-  s.dialogue.Print("%s", messages::kUpgradeNeeded);
-  s.dialogue.Print(messages::kPressYToUpgrade, Major(u.bootLoaderVersion),
+  p.dialogue.Print("%s", messages::kUpgradeNeeded);
+  p.dialogue.Print(messages::kPressYToUpgrade, Major(u.bootLoaderVersion),
                    Minor(u.bootLoaderVersion), Major(u.requiredBootLoaderVersion),
                    Minor(u.requiredBootLoaderVersion));
-  if (!IsYesKey(s.dialogue.ReadKey())) return false;
-  s.dialogue.Print("%s", messages::kReplacingBootLoader);
+  if (!IsYesKey(p.dialogue.ReadKey())) return false;
+  p.dialogue.Print("%s", messages::kReplacingBootLoader);
 
-  bool upgraded = false;
-  if (u.route == Route::kDisk) {
-    upgraded = UpgradeOverDisk(s);
-  } else if (u.bootLoaderVersion >= kFirstFlashPageBootLoader) {
-    upgraded = UpgradeOverUsbFlashPages(s);
-  } else {
-    upgraded = UpgradeOverUsbNandBlock(s);
-  }
+  const ImageSpan image(p.images.BootLoaderImage(), kImageSize);
+  const bool upgraded =
+      p.route.KeepsBootLoaderInNand(u.bootLoaderVersion)
+          ? UpgradeNandBlock(p.route, p.disk, p.sleeper, image.first<wire::kNandBootImageBytes>(),
+                             p.dialogue)
+          : UpgradeFlashPages(p.route, p.disk, p.sleeper, image.first<kMcuImageSize>(), p.dialogue);
   if (!upgraded) {
-    s.dialogue.Print("%s", messages::kFailed);
-    s.dialogue.ErrorEnding();
+    p.dialogue.Print("%s", messages::kFailed);
+    p.dialogue.ErrorEnding();
   }
   return upgraded;
 }
 
 }  // namespace
 
-void WaitForDiskRestart(Session& s) {
-  WaitForRestart(
-      s, [&] { return s.scsi.IsConnected(); }, [&] { return s.scsi.IsConnected(); });
+void WaitForRestart(Sleeper& sleeper, const std::function<bool()>& gone,
+                    const std::function<bool()>& back) {
+  while (gone()) sleeper.SleepMs(1);
+  while (!back()) sleeper.SleepMs(1);
 }
 
-void RunUpdateProcedure(Session& s) {
-  if (!Identify(s)) return;
-  if (!Confirm(s)) return;
-  if (!IsCompatible(s)) {
-    s.dialogue.Print("%s", messages::kNotCompatible);
-    s.dialogue.FinalEnding();
+void RunUpdateProcedure(const Procedure& p) {
+  if (!Identify(p.route, p.images, p.dialogue, p.updater)) return;
+  if (!Confirm(p.dialogue, p.updater)) return;
+  if (!IsCompatible(p.route, p.images, p.updater)) {
+    p.dialogue.Print("%s", messages::kNotCompatible);
+    p.dialogue.FinalEnding();
     return;
   }
-  if (!UpgradeBootLoaderIfNeeded(s)) return;
-  RunFirmwareReplacement(s);
+  if (!UpgradeBootLoaderIfNeeded(p)) return;
+  RunFirmwareReplacement({p.disk, p.sleeper, p.images, p.dialogue, p.updater});
 }
 
 std::string PrintableSerial(const SerialBuffer& serial) {

@@ -4,35 +4,28 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "images/image_store.h"
 #include "platform/platform.h"
 #include "scsilink/scsi_link.h"
 #include "updater/dialogue.h"
-#include "usblink/usb_link.h"
+#include "updater/recorder_route.h"
+#include "wire/recorder_wire.h"
 
 namespace omr72 {
 
 inline constexpr char kInstanceMutexName[] = "DictumMicaR72";
-inline constexpr uint16_t kSerialAddress = 0xDE00;
-inline constexpr uint16_t kDeviceInfoAddress = 0x29F9;
-inline constexpr uint16_t kBootLoaderPageAddress = 0x200;
-inline constexpr uint16_t kFirstFlashPageBootLoader = 0x0100;  // 1.0
 inline constexpr size_t kSerialBufferSize = 22;
-inline constexpr size_t kSerialTextMax = 20;
-inline constexpr size_t kMemoryBlockSize = 64;
-
-enum class Route { kUsb, kDisk };
 
 using SerialBuffer = std::array<uint8_t, kSerialBufferSize>;
-using DeviceInfoBlock = std::array<uint8_t, kMemoryBlockSize>;
+using DeviceInfoBlock = std::array<uint8_t, wire::kMcuChunkSize>;
 
-// The state of the one run.
+// What the run has learnt of the recorder and the images.
 struct Updater {
   bool diagnostic = false;
   std::string modulePath;
-  Route route = Route::kDisk;
   uint16_t bootLoaderVersion = 0;
   uint16_t installedFirmwareVersion = 0;
   uint16_t newFirmwareVersion = 0;
@@ -41,21 +34,21 @@ struct Updater {
   DeviceInfoBlock deviceInfo{};
 };
 
-// What a run works with: the platform, both links, the image store and the dialogue.
-struct Session {
-  Session(Platform& platform, std::string modulePath)
-      : platform(platform),
-        usb(platform.usb),
-        scsi(platform.scsi),
-        images(platform.module, std::move(modulePath)),
-        dialogue(platform.console) {}
+// Polls `gone` until it is false, then `back` until it is true, a millisecond apart, however
+// long that takes.
+void WaitForRestart(Sleeper& sleeper, const std::function<bool()>& gone,
+                    const std::function<bool()>& back);
 
-  Platform& platform;
-  UsbLink usb;
-  ScsiLink scsi;
-  ImageStore images;
-  Dialogue dialogue;
-  Updater updater;
+// What the update procedure works with: the recorder on the chosen route, the recorder as a
+// disk (where it comes back after a boot-loader upgrade and where its firmware is replaced),
+// the images, the dialogue and the run's state.
+struct Procedure {
+  RecorderRoute& route;
+  ScsiLink& disk;
+  Sleeper& sleeper;
+  ImageStore& images;
+  Dialogue& dialogue;
+  Updater& updater;
 };
 
 // The program from start to end; returns the exit code (1 only when another recorder
@@ -66,12 +59,17 @@ int RunProgram(Platform& platform, int argc, char** argv);
 bool IsDiagnosticArgumentList(int argc, char** argv);
 
 // The update procedure on the chosen route, through the firmware replacement.
-void RunUpdateProcedure(Session& session);
-void RunFirmwareReplacement(Session& session);
+void RunUpdateProcedure(const Procedure& procedure);
 
-// Polls the disk route until the recorder has gone and then until it is back, however long
-// that takes; a millisecond passes between polls.
-void WaitForDiskRestart(Session& session);
+// The firmware replacement, always over the disk link.
+struct FirmwareReplacement {
+  ScsiLink& disk;
+  Sleeper& sleeper;
+  const ImageStore& images;
+  Dialogue& dialogue;
+  Updater& updater;
+};
+void RunFirmwareReplacement(const FirmwareReplacement& replacement);
 
 // The serial-number repair on its own: returns whether the serial is to be sent, and updates
 // `serial` in place when a 'W' is inserted.

@@ -1,5 +1,7 @@
 #include "usblink/usb_link.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -10,27 +12,22 @@ constexpr char kPathPrefix[] = "\\\\.\\";
 constexpr char kFirstDeviceName[] = "ezusb-0";
 constexpr size_t kDescriptorVendorOffset = 8;
 constexpr size_t kDescriptorProductOffset = 10;
-constexpr uint8_t kRequestTypeVendor = 2;
-constexpr uint8_t kRecipientDevice = 0;
 
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+// The part of a stage from `offset` on, in the stage's direction.
+DataStage Rest(DataStage data, uint32_t offset) {
+  return data.isIn() ? DataStage::In(data.in().subspan(offset))
+                     : DataStage::Out(data.out().subspan(offset));
 }
 
 }  // namespace
 
 VendorRequestBlock BuildVendorRequestBlock(uint8_t direction, uint8_t request, uint16_t value,
                                            uint16_t index) {
-  return {direction,
-          kRequestTypeVendor,
-          kRecipientDevice,
-          0,
-          request,
-          0,
-          static_cast<uint8_t>(value),
-          static_cast<uint8_t>(value >> 8),
-          static_cast<uint8_t>(index),
-          static_cast<uint8_t>(index >> 8)};
+  VendorRequestBlock block = {direction, wire::kRequestTypeVendor, wire::kRecipientDevice, 0,
+                              request};
+  StoreLe16(block, 6, value);
+  StoreLe16(block, 8, index);
+  return block;
 }
 
 BulkPipeBlock BuildBulkPipeBlock(uint8_t pipe) {
@@ -56,10 +53,10 @@ std::unique_ptr<UsbDevice> UsbLink::OpenDevice() {
     deviceName[sizeof deviceName - 2] = digit;
     std::unique_ptr<UsbDevice> device = OpenByName(deviceName);
     if (!device) continue;
-    uint8_t descriptor[kDeviceDescriptorSize] = {};
+    std::array<uint8_t, kDeviceDescriptorSize> descriptor = {};
     const bool answered = device->GetDeviceDescriptor(descriptor);
-    if (answered && Le16(descriptor + kDescriptorVendorOffset) == vendorId_ &&
-        Le16(descriptor + kDescriptorProductOffset) == productId_) {
+    if (answered && LoadLe16(descriptor, kDescriptorVendorOffset) == vendorId_ &&
+        LoadLe16(descriptor, kDescriptorProductOffset) == productId_) {
       return device;
     }
   }
@@ -70,38 +67,33 @@ bool UsbLink::IsConnected() {
   return OpenDevice() != nullptr;
 }
 
-bool UsbLink::VendorRequest(uint8_t direction, uint8_t request, uint16_t value, uint16_t index,
-                            uint16_t length, uint8_t* buffer) {
+bool UsbLink::VendorRequest(uint8_t request, uint16_t value, uint16_t index, DataStage data) {
   std::unique_ptr<UsbDevice> device = OpenDevice();
   if (!device) return false;
-  const VendorRequestBlock block = BuildVendorRequestBlock(direction, request, value, index);
-  return device->VendorOrClassRequest(block, length == 0 ? nullptr : buffer, length);
+  const VendorRequestBlock block = BuildVendorRequestBlock(data.direction(), request, value, index);
+  return device->VendorOrClassRequest(block, data);
 }
 
-bool UsbLink::BulkTransfer(uint8_t direction, uint8_t pipe, uint32_t length, uint8_t* buffer,
-                           uint32_t* byteCount) {
-  if (direction != kUsbDirectionIn && direction != kUsbDirectionOut) return false;
+bool UsbLink::BulkTransfer(uint8_t pipe, DataStage data, uint32_t* byteCount) {
   std::unique_ptr<UsbDevice> device = OpenDevice();
   if (!device) return false;
   const BulkPipeBlock block = BuildBulkPipeBlock(pipe);
-  const uint32_t transferLength = length <= kUsbMaxBulkTransfer ? length : kUsbMaxBulkTransfer;
+  const size_t transferLength = std::min<size_t>(data.size(), wire::kUsbMaxBulkTransfer);
   uint32_t moved = 0;
-  const bool ok = direction == kUsbDirectionIn
-                      ? device->BulkRead(block, buffer, transferLength, moved)
-                      : device->BulkWrite(block, buffer, transferLength, moved);
+  const bool ok = data.isIn() ? device->BulkRead(block, data.in().first(transferLength), moved)
+                              : device->BulkWrite(block, data.out().first(transferLength), moved);
   if (byteCount) *byteCount = moved;
   return ok;
 }
 
 // A transfer that succeeds but moves nothing would never finish the loop, and one that claims
 // more than was asked would run past the buffer: both end it like a failed transfer.
-uint32_t UsbLink::ChunkedTransfer(uint8_t direction, uint8_t pipe, uint8_t* buffer,
-                                  uint32_t length) {
-  uint32_t remaining = length;
+uint32_t UsbLink::ChunkedTransfer(uint8_t pipe, DataStage data) {
+  uint32_t remaining = data.size();
   uint32_t done = 0;
   while (remaining != 0) {
     uint32_t n = 0;
-    if (!BulkTransfer(direction, pipe, remaining, buffer + done, &n)) break;
+    if (!BulkTransfer(pipe, Rest(data, done), &n)) break;
     if (n == 0 || n > remaining) break;
     remaining -= n;
     done += n;
@@ -109,15 +101,13 @@ uint32_t UsbLink::ChunkedTransfer(uint8_t direction, uint8_t pipe, uint8_t* buff
   return done;
 }
 
-void UsbLink::BulkRead(uint8_t* buffer, uint32_t length, uint32_t* moved) {
-  const uint32_t done = ChunkedTransfer(kUsbDirectionIn, kUsbReadPipe, buffer, length);
+void UsbLink::BulkRead(ByteSpan data, uint32_t* moved) {
+  const uint32_t done = ChunkedTransfer(wire::kUsbReadPipe, DataStage::In(data));
   if (moved) *moved = done;
 }
 
-void UsbLink::BulkWrite(const uint8_t* buffer, uint32_t length, uint32_t* moved) {
-  // The driver only reads the source of a bulk write.
-  const uint32_t done =
-      ChunkedTransfer(kUsbDirectionOut, kUsbWritePipe, const_cast<uint8_t*>(buffer), length);
+void UsbLink::BulkWrite(ConstByteSpan data, uint32_t* moved) {
+  const uint32_t done = ChunkedTransfer(wire::kUsbWritePipe, DataStage::Out(data));
   if (moved) *moved = done;
 }
 

@@ -8,17 +8,9 @@
 #include <memory>
 
 #include "platform/usb_driver.h"
+#include "wire/recorder_wire.h"
 
 namespace omr72 {
-
-constexpr uint16_t kRecorderVendorId = 0x10C4;
-constexpr uint16_t kRecorderProductId = 0x4512;
-
-constexpr uint8_t kUsbDirectionOut = 0;  // host to device
-constexpr uint8_t kUsbDirectionIn = 1;   // device to host
-constexpr uint8_t kUsbReadPipe = 2;
-constexpr uint8_t kUsbWritePipe = 1;
-constexpr uint32_t kUsbMaxBulkTransfer = 16384;
 
 // Pure builders of the driver's input blocks.
 VendorRequestBlock BuildVendorRequestBlock(uint8_t direction, uint8_t request, uint16_t value,
@@ -32,25 +24,22 @@ class UsbLink {
   void SetDeviceIds(uint16_t vendorId, uint16_t productId);
   // Presence test: true when a device with the configured ids opens and answers.
   bool IsConnected();
-  // One vendor request; direction 1 receives `length` bytes into `buffer`, direction 0 sends
-  // them. length 0 with buffer == nullptr has no data stage. False, with the buffer untouched,
-  // when no recorder is found.
-  bool VendorRequest(uint8_t direction, uint8_t request, uint16_t value, uint16_t index,
-                     uint16_t length, uint8_t* buffer);
-  // One bulk transfer of at most 16384 bytes; direction 1 reads, 0 writes. `byteCount`
-  // receives the number of bytes moved.
-  bool BulkTransfer(uint8_t direction, uint8_t pipe, uint32_t length, uint8_t* buffer,
-                    uint32_t* byteCount);
-  // Move `length` bytes on pipe 2 (read) or pipe 1 (write) in as many transfers as it takes,
+  // One vendor request; an In stage receives its bytes, an Out stage sends them, an empty one
+  // has no data stage. False, with the buffer untouched, when no recorder is found.
+  bool VendorRequest(uint8_t request, uint16_t value, uint16_t index, DataStage data);
+  // One bulk transfer of at most 16384 bytes: an In stage reads, an Out stage writes.
+  // `byteCount` receives the number of bytes moved.
+  bool BulkTransfer(uint8_t pipe, DataStage data, uint32_t* byteCount);
+  // Move all of `data` on pipe 2 (read) or pipe 1 (write) in as many transfers as it takes,
   // stopping at the first failed or empty transfer. `moved`, when given, receives how many
   // bytes were moved in all, so that a caller can tell a short transfer from a whole one.
-  void BulkRead(uint8_t* buffer, uint32_t length, uint32_t* moved = nullptr);
-  void BulkWrite(const uint8_t* buffer, uint32_t length, uint32_t* moved = nullptr);
+  void BulkRead(ByteSpan data, uint32_t* moved = nullptr);
+  void BulkWrite(ConstByteSpan data, uint32_t* moved = nullptr);
 
  private:
   std::unique_ptr<UsbDevice> OpenDevice();
   std::unique_ptr<UsbDevice> OpenByName(const char* deviceName);
-  uint32_t ChunkedTransfer(uint8_t direction, uint8_t pipe, uint8_t* buffer, uint32_t length);
+  uint32_t ChunkedTransfer(uint8_t pipe, DataStage data);
 
   UsbDriver& driver_;
   uint16_t vendorId_ = 0;

@@ -46,20 +46,19 @@ class LinuxSgDrive : public ScsiDrive {
         scanFd_(scanFd),
         commandFd_(commandFd) {}
 
-  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+ private:
+  bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
     const bool inquiry = request.cdb[0] == kInquiryOpcode;
     if (inquiry) map_.Bind(digit_, atPosition_);
     const int fd = inquiry ? scanFd_.get() : commandFd_.get();
     if (fd < 0) return false;
-    unsigned char sense[kSgSenseBufferSize] = {};
-    std::optional<sg_io_hdr> header = BuildSgIoHeader(request, sense);
-    if (!header) return false;
-    int rc = ioctl(fd, SG_IO, &*header);
-    if (rc == 0) scsiStatus = header->status;
-    return SgIoCompleted(rc, *header);
+    SgIoBuffers buffers;
+    sg_io_hdr header = BuildSgIoHeader(request, buffers);
+    int rc = ioctl(fd, SG_IO, &header);
+    if (rc == 0) scsiStatus = header.status;
+    return SgIoCompleted(rc, header);
   }
 
- private:
   SgDriveMap& map_;
   unsigned digit_;
   std::optional<UsbSgDevice> atPosition_;
@@ -91,22 +90,23 @@ std::vector<unsigned> UsbScsiGenericDevices(const fs::path& sysfsRoot) {
   return numbers;
 }
 
-std::optional<sg_io_hdr> BuildSgIoHeader(const ScsiRequest& request, unsigned char* sense) {
-  if (request.dataIn > kDataIn) return std::nullopt;
-  if (request.length != 0 && request.buffer == nullptr) return std::nullopt;
+// sg_io_hdr takes mutable pointers to the command and to data in either direction; the command
+// and the bytes sent go from the copies in `buffers`, data coming in straight into its buffer.
+sg_io_hdr BuildSgIoHeader(const ScsiRequest& request, SgIoBuffers& buffers) {
+  buffers.cdb = request.cdb;
+  buffers.dataOut.assign(request.data.out().begin(), request.data.out().end());
   sg_io_hdr h{};
   h.interface_id = 'S';
-  h.cmd_len = static_cast<unsigned char>(request.cdb.size());
-  // SG_IO only reads the command bytes.
-  h.cmdp = const_cast<unsigned char*>(request.cdb.data());
+  h.cmd_len = static_cast<unsigned char>(buffers.cdb.size());
+  h.cmdp = buffers.cdb.data();
   h.mx_sb_len = kSgSenseRequested;
-  h.sbp = sense;
-  if (request.length == 0) {
+  h.sbp = buffers.sense.data();
+  if (request.data.empty()) {
     h.dxfer_direction = SG_DXFER_NONE;
   } else {
-    h.dxfer_direction = request.dataIn == kDataIn ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
-    h.dxfer_len = request.length;
-    h.dxferp = request.buffer;
+    h.dxfer_direction = request.data.isIn() ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+    h.dxfer_len = request.length();
+    h.dxferp = request.data.isIn() ? request.data.in().data() : buffers.dataOut.data();
   }
   h.timeout = request.timeoutSeconds > UINT_MAX / 1000 ? UINT_MAX : request.timeoutSeconds * 1000;
   return h;

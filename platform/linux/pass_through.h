@@ -8,6 +8,7 @@
 
 #include <scsi/sg.h>
 
+#include <array>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -28,9 +29,15 @@ std::optional<unsigned> DriveIndex(const char* deviceName);
 // usb-storage or uas, in ascending numeric order.
 std::vector<unsigned> UsbScsiGenericDevices(const std::filesystem::path& sysfsRoot);
 
-// The SG_IO header for one request; `sense` must hold kSgSenseBufferSize bytes. Nothing when
-// the request cannot be expressed (a direction other than in or out, data without a buffer).
-std::optional<sg_io_hdr> BuildSgIoHeader(const ScsiRequest& request, unsigned char* sense);
+// What an SG_IO header points into besides the caller's buffer; it must outlive the ioctl.
+struct SgIoBuffers {
+  Cdb cdb{};
+  std::array<unsigned char, kSgSenseBufferSize> sense{};
+  std::vector<uint8_t> dataOut;
+};
+
+// The SG_IO header for one request that passed ScsiDrive::Execute's check.
+sg_io_hdr BuildSgIoHeader(const ScsiRequest& request, SgIoBuffers& buffers);
 
 // Whether the OS completed the request: the ioctl returned 0 and the info word says OK.
 bool SgIoCompleted(int ioctlResult, const sg_io_hdr& header);

@@ -92,36 +92,37 @@ class LinuxUsbDevice : public UsbDevice {
   LinuxUsbDevice(const LinuxUsbDevice&) = delete;
   LinuxUsbDevice& operator=(const LinuxUsbDevice&) = delete;
 
-  bool GetDeviceDescriptor(uint8_t* descriptor) override {
+  bool GetDeviceDescriptor(DeviceDescriptorSpan descriptor) override {
     libusb_device_descriptor d{};
     if (libusb_get_device_descriptor(libusb_get_device(handle_), &d) != 0) return false;
     auto bytes = SerializeDeviceDescriptor(d);
-    std::memcpy(descriptor, bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), descriptor.begin());
     return true;
   }
 
-  bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
-                            uint32_t length) override {
-    std::optional<ControlSetup> setup = DecodeVendorRequest(block, length);
-    if (!setup || (length != 0 && data == nullptr) || !Claim()) return false;
+ private:
+  bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
+    std::optional<ControlSetup> setup = DecodeVendorRequest(block, data.size());
+    if (!setup || !Claim()) return false;
+    // libusb takes a mutable buffer in either direction; what we send goes from a copy.
+    std::vector<uint8_t> sent(data.out().begin(), data.out().end());
+    uint8_t* buffer = data.isIn() ? data.in().data() : sent.data();
     int rc = libusb_control_transfer(handle_, setup->requestType, setup->request, setup->value,
-                                     setup->index, length != 0 ? data : nullptr, setup->length,
+                                     setup->index, data.empty() ? nullptr : buffer, setup->length,
                                      kControlTimeoutMs);
     return rc >= 0;
   }
 
-  bool BulkRead(const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
-                uint32_t& moved) override {
-    return Bulk(pipe, true, data, length, moved);
+  bool DoBulkRead(const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) override {
+    return Bulk(pipe, true, data, moved);
   }
 
-  bool BulkWrite(const BulkPipeBlock& pipe, const uint8_t* data, uint32_t length,
-                 uint32_t& moved) override {
-    // libusb only reads from the buffer of an OUT transfer.
-    return Bulk(pipe, false, const_cast<uint8_t*>(data), length, moved);
+  bool DoBulkWrite(const BulkPipeBlock& pipe, ConstByteSpan data, uint32_t& moved) override {
+    // libusb takes a mutable buffer for an OUT transfer too; it goes from a copy.
+    std::vector<uint8_t> sent(data.begin(), data.end());
+    return Bulk(pipe, false, sent, moved);
   }
 
- private:
   bool Claim() {
     if (claimed_) return true;
     libusb_set_auto_detach_kernel_driver(handle_, 1);
@@ -141,17 +142,16 @@ class LinuxUsbDevice : public UsbDevice {
     return endpoints;
   }
 
-  bool Bulk(const BulkPipeBlock& pipe, bool in, uint8_t* data, uint32_t length, uint32_t& moved) {
+  bool Bulk(const BulkPipeBlock& pipe, bool in, ByteSpan data, uint32_t& moved) {
     moved = 0;
-    if (length > INT_MAX || (length != 0 && data == nullptr)) return false;
     std::optional<UsbEndpoint> endpoint = PipeEndpoint(Endpoints(), pipe, in);
     if (!endpoint || !Claim()) return false;
     bool interrupt =
         (endpoint->attributes & LIBUSB_TRANSFER_TYPE_MASK) == LIBUSB_TRANSFER_TYPE_INTERRUPT;
     auto transfer = interrupt ? libusb_interrupt_transfer : libusb_bulk_transfer;
     int transferred = 0;
-    int rc = transfer(handle_, endpoint->address, data, static_cast<int>(length), &transferred,
-                      kBulkTimeoutMs);
+    int rc = transfer(handle_, endpoint->address, data.data(), static_cast<int>(data.size()),
+                      &transferred, kBulkTimeoutMs);
     moved = transferred > 0 ? static_cast<uint32_t>(transferred) : 0;
     return rc == 0;
   }
@@ -193,16 +193,15 @@ std::optional<ControlSetup> DecodeVendorRequest(const VendorRequestBlock& block,
   ControlSetup setup;
   setup.requestType = static_cast<uint8_t>(direction << 7 | type << 5 | recipient);
   setup.request = block[4];
-  setup.value = static_cast<uint16_t>(block[6] | block[7] << 8);
-  setup.index = static_cast<uint16_t>(block[8] | block[9] << 8);
+  setup.value = LoadLe16(block, 6);
+  setup.index = LoadLe16(block, 8);
   setup.length = static_cast<uint16_t>(length);
   return setup;
 }
 
 std::optional<UsbEndpoint> PipeEndpoint(const std::vector<UsbEndpoint>& endpoints,
                                         const BulkPipeBlock& pipe, bool in) {
-  uint32_t index = static_cast<uint32_t>(pipe[0]) | static_cast<uint32_t>(pipe[1]) << 8 |
-                   static_cast<uint32_t>(pipe[2]) << 16 | static_cast<uint32_t>(pipe[3]) << 24;
+  uint32_t index = LoadLe32(pipe);
   if (index >= endpoints.size()) return std::nullopt;
   const UsbEndpoint& e = endpoints[index];
   bool isIn = (e.address & LIBUSB_ENDPOINT_IN) != 0;

@@ -20,6 +20,13 @@ namespace {
 constexpr DWORD kIoctlScsiPassThroughDirect = 0x4D014;
 static_assert(kIoctlScsiPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT);
 
+// The OS reads data going out from this address and writes data coming in there; 0 when
+// there is no data.
+uintptr_t DataAddress(const ScsiRequest& request) {
+  if (request.data.empty()) return 0;
+  return reinterpret_cast<uintptr_t>(request.data.bytes().data());
+}
+
 #if defined(_WIN64)
 static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == kPassThroughLength64);
 static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) ==
@@ -30,7 +37,7 @@ static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == kPassThroug
 static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == kPassThrough64Cdb);
 
 PassThroughBlock64 NativeBlock(const ScsiRequest& request) {
-  return BuildPassThroughBlock64(request, reinterpret_cast<uintptr_t>(request.buffer));
+  return BuildPassThroughBlock64(request, DataAddress(request));
 }
 #else
 static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == kPassThroughLength);
@@ -39,8 +46,7 @@ static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == 24);
 static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28);
 
 PassThroughBlock NativeBlock(const ScsiRequest& request) {
-  return BuildPassThroughBlock(request,
-                               static_cast<uint32_t>(reinterpret_cast<uintptr_t>(request.buffer)));
+  return BuildPassThroughBlock(request, static_cast<uint32_t>(DataAddress(request)));
 }
 #endif
 static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == kPassThroughStatusOffset);
@@ -49,7 +55,8 @@ class Win32Drive : public ScsiDrive {
  public:
   explicit Win32Drive(HANDLE handle) : handle_(handle) {}
 
-  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+ private:
+  bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
     auto block = NativeBlock(request);
     DWORD returned = 0;
     BOOL ok = DeviceIoControl(handle_.get(), kIoctlScsiPassThroughDirect, block.data(),
@@ -59,7 +66,6 @@ class Win32Drive : public ScsiDrive {
     return true;
   }
 
- private:
   Win32Handle handle_;
 };
 

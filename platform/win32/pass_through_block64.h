@@ -29,18 +29,16 @@ using PassThroughBlock64 = std::array<uint8_t, kPassThroughBlockSize64>;
 
 inline PassThroughBlock64 BuildPassThroughBlock64(const ScsiRequest& request, uint64_t dataBuffer) {
   PassThroughBlock64 b{};
-  auto put = [&b](size_t at, uint64_t v, size_t width) {
-    for (size_t i = 0; i < width; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  put(0, kPassThroughLength64, 2);
+  StoreLe16(b, 0, kPassThroughLength64);
   b[4] = kPassThroughTargetId;
   b[6] = kPassThroughCdbLength;
   b[7] = kPassThroughSenseLength;
-  b[8] = request.dataIn;
-  put(kPassThrough64DataTransferLength, request.length, 4);
-  put(kPassThrough64TimeOutValue, request.timeoutSeconds, 4);
-  put(kPassThrough64DataBuffer, dataBuffer, 8);
-  put(kPassThrough64SenseInfoOffset, kPassThroughSenseOffset64, 4);
+  b[8] = request.direction();
+  StoreLe32(b, kPassThrough64DataTransferLength, request.length());
+  StoreLe32(b, kPassThrough64TimeOutValue, request.timeoutSeconds);
+  StoreLe32(b, kPassThrough64DataBuffer, static_cast<uint32_t>(dataBuffer));
+  StoreLe32(b, kPassThrough64DataBuffer + 4, static_cast<uint32_t>(dataBuffer >> 32));
+  StoreLe32(b, kPassThrough64SenseInfoOffset, kPassThroughSenseOffset64);
   std::copy(request.cdb.begin(), request.cdb.end(), b.begin() + kPassThrough64Cdb);
   return b;
 }

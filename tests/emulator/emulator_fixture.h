@@ -42,7 +42,7 @@ class EmulatorTest : public ::testing::Test {
                            MakeImage(7, 0x1000, kImageOldBootLoader)};
     host_ = std::make_unique<EmulatedHost>(config, images_);
     usb_ = std::make_unique<UsbLink>(host_->usb());
-    usb_->SetDeviceIds(kRecorderVendorId, kRecorderProductId);
+    usb_->SetDeviceIds(0x10C4, 0x4512);
     scsi_ = std::make_unique<ScsiLink>(host_->scsi());
   }
   EmulatedHost& host() { return *host_; }

@@ -17,13 +17,13 @@ TEST_F(RestartRule, GuardPageAndFlashDecideFaceAndVersions) {
     return UsbEraseFlashPage(t.usb(), 0x200, reply);
   };
   const Step writeBootLoader = [](EmulatorTest& t) {
-    return ScsiWriteMcuFlash(t.scsi(), t.images().bootLoaders[0].data());
+    return ScsiWriteMcuFlash(t.scsi(), McuImage(t.images().bootLoaders[0].data(), 0x2A00));
   };
   const Step writeFirmware = [](EmulatorTest& t) {
-    return ScsiWriteMcuFlash(t.scsi(), t.images().firmware.data());
+    return ScsiWriteMcuFlash(t.scsi(), McuImage(t.images().firmware.data(), 0x2A00));
   };
   const Step writeFirmwareThenErase = [](EmulatorTest& t) {
-    return ScsiWriteMcuFlash(t.scsi(), t.images().firmware.data()) &&
+    return ScsiWriteMcuFlash(t.scsi(), McuImage(t.images().firmware.data(), 0x2A00)) &&
            ScsiEraseFlashPage(t.scsi(), 0x200);
   };
   const Step restart13 = [](EmulatorTest& t) { return ScsiRestart(t.scsi()); };
@@ -146,7 +146,7 @@ TEST_F(RestartRule, AHandleOpenedBeforeARestartIsDead) {
   uint8_t block[64];
   uint8_t status = 0x55;
   EXPECT_FALSE(old->Execute(
-      ScsiRequest{.cdb = BuildServiceAddressCdb(10, 0), .buffer = block, .length = 64}, status));
+      ScsiRequest{.cdb = BuildServiceAddressCdb(10, 0), .data = DataStage::In(block)}, status));
   EXPECT_EQ(status, 0x55);
 }
 

@@ -19,8 +19,8 @@ TEST_F(TraceAndState, OneLinePerRequestInTheExactFormat) {
   EXPECT_EQ(UsbGetBootLoaderVersion(usb()), 0x0100);
   ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 8, 0, 0));
   std::vector<uint8_t> pages(8 * kNandPageBytes);
-  usb().BulkRead(pages.data(), 16384 + 100);
-  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionOut, kUsbWritePipe, 2112, pages.data(), nullptr));
+  usb().BulkRead(ByteSpan(pages).first(16384 + 100));
+  EXPECT_FALSE(usb().BulkTransfer(1, DataStage::Out(ConstByteSpan(pages).first(2112)), nullptr));
 
   const std::vector<std::string> expected = {
       "scsi drive=1 cdb=C80A29F9000000000000000000000000 dir=in len=64 -> ok",
@@ -106,11 +106,11 @@ TEST_F(TraceAndState, ForeignDevicesSeeOnlyWhatIsSentToThem) {
   ASSERT_TRUE(foreign);
   uint8_t status = 0;
   ASSERT_TRUE(foreign->Execute(
-      ScsiRequest{.cdb = BuildServiceAddressCdb(10, 0), .buffer = block, .length = 64}, status));
+      ScsiRequest{.cdb = BuildServiceAddressCdb(10, 0), .data = DataStage::In(block)}, status));
   EXPECT_EQ(status, 2);
   std::vector<uint8_t> page(2048, 0xAA);
   ASSERT_TRUE(foreign->Execute(
-      ScsiRequest{.cdb = BuildReadPagesCdb(0, 1), .buffer = page.data(), .length = 2048}, status));
+      ScsiRequest{.cdb = BuildReadPagesCdb(0, 1), .data = DataStage::In(page)}, status));
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; }));
   EXPECT_EQ(host().ForeignDiskLog(5)->back().cdb[0], 0x28);
@@ -127,7 +127,7 @@ TEST_F(TraceAndState, StateJsonAtStartAfterRestartAndAfterAnUpdate) {
             "\"serial\":\"ABCDE12345\",\"firmwareImageWritten\":false,\"restarts\":0,"
             "\"modelTag\":\"R72ZZ\",\"bootBlockAccepted\":false}");
   ASSERT_TRUE(scsi().IsConnected());
-  ASSERT_TRUE(ScsiWriteMcuFlash(scsi(), images().firmware.data()));
+  ASSERT_TRUE(ScsiWriteMcuFlash(scsi(), McuImage(images().firmware.data(), 0x2A00)));
   ASSERT_TRUE(ScsiRestart(scsi()));
   EXPECT_EQ(host().StateJson(),
             "{\"route\":\"away\",\"bootLoaderVersion\":\"1.0\",\"firmwareVersion\":\"2.7\","

@@ -33,8 +33,9 @@ TEST_F(UsbFace, RequestsNeedTheirDirectionAndLength) {
     SCOPED_TRACE(testing::Message() << "request 0x" << std::hex << int{row.request} << " dir "
                                     << int{row.direction} << " len " << std::dec << row.length);
     uint8_t buffer[64] = {};
-    EXPECT_EQ(usb().VendorRequest(row.direction, row.request, 0, row.index, row.length, buffer),
-              row.ok);
+    const ByteSpan bytes(buffer, row.length);
+    const DataStage stage = row.direction == 1 ? DataStage::In(bytes) : DataStage::Out(bytes);
+    EXPECT_EQ(usb().VendorRequest(row.request, 0, row.index, stage), row.ok);
   }
   EXPECT_EQ(recorder().restarts(), 0);
 }
@@ -115,17 +116,17 @@ TEST_F(UsbFace, BulkNeedsAnOpenTransferOnItsPipe) {
   Start(Config(StartRoute::kUsb));
   uint8_t page[kNandPageBytes];
   uint32_t moved = 99;
-  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 64, page, &moved));
+  EXPECT_FALSE(usb().BulkTransfer(2, DataStage::In(ByteSpan(page, 64)), &moved));
   EXPECT_EQ(moved, 0u);
   ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 1, 0, 0));
-  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionIn, kUsbWritePipe, 64, page, &moved));
-  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionOut, kUsbWritePipe, 64, page, &moved));
-  ASSERT_TRUE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 2000, page, &moved));
+  EXPECT_FALSE(usb().BulkTransfer(1, DataStage::In(ByteSpan(page, 64)), &moved));
+  EXPECT_FALSE(usb().BulkTransfer(1, DataStage::Out(ConstByteSpan(page, 64)), &moved));
+  ASSERT_TRUE(usb().BulkTransfer(2, DataStage::In(ByteSpan(page, 2000)), &moved));
   EXPECT_EQ(moved, 2000u);
-  ASSERT_TRUE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 2000, page + 2000, &moved));
+  ASSERT_TRUE(usb().BulkTransfer(2, DataStage::In(ByteSpan(page + 2000, 2000)), &moved));
   EXPECT_EQ(moved, kNandPageBytes - 2000);  // the transfer ends with its page
   EXPECT_EQ(std::memcmp(page, recorder().nand().data(), kNandPageBytes), 0);
-  EXPECT_FALSE(usb().BulkTransfer(kUsbDirectionIn, kUsbReadPipe, 64, page, &moved));
+  EXPECT_FALSE(usb().BulkTransfer(2, DataStage::In(ByteSpan(page, 64)), &moved));
   EXPECT_FALSE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 2, 63, 0));  // past block 0
 }
 
@@ -135,12 +136,12 @@ TEST_F(UsbFace, CorruptReadbackFlipsOnlyTheLastImageByteOfPageEight) {
   Start(config);
   std::vector<uint8_t> block(kNandBlockSize);
   ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 64, 0, 0));
-  usb().BulkRead(block.data(), kNandBlockSize);
+  usb().BulkRead(block);
   EXPECT_EQ(block, recorder().nand());  // only single-page reads are affected
 
   const uint8_t* stored = recorder().nand().data() + 8 * kNandPageBytes;
   ASSERT_TRUE(UsbNandReadSetup(usb(), 0, kNandPageBytes, 1, 1, 1, 8, 0));
-  usb().BulkRead(block.data(), kNandPageBytes);
+  usb().BulkRead(ByteSpan(block).first(kNandPageBytes));
   std::vector<size_t> differing;
   for (size_t i = 0; i < kNandPageBytes; ++i) {
     if (block[i] != stored[i]) differing.push_back(i);
@@ -176,7 +177,7 @@ TEST_F(UsbFace, BootBlockRewriteLayoutVerdictsAndFaults) {
                                       recorder().nand().begin() + kNandPageBytes);
     const std::vector<uint8_t>& image = images().bootLoaders[1];
 
-    EXPECT_EQ(UsbRewriteNandBootBlock(usb(), image.data()), c.result);
+    EXPECT_EQ(UsbRewriteNandBootBlock(usb(), NandBootImage(image.data(), 15360)), c.result);
     const std::vector<std::string>& trace = host().trace();
     EXPECT_EQ(std::any_of(trace.begin(), trace.end(),
                           [](const std::string& l) { return l.find("req=0xC5") != l.npos; }),

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/pass_through.h"
 
@@ -82,45 +84,46 @@ TEST_F(FakeSysfs, DriveDigitNamesTheNthUsbDisk) {
 
 TEST(LinuxSgHeader, DirectionLengthAndTimeOut) {
   uint8_t data[4] = {};
-  unsigned char sense[kSgSenseBufferSize];
+  const uint8_t sent[4] = {0xA1, 0xA2, 0xA3, 0xA4};
   const struct {
     const char* name;
-    uint8_t dataIn;
-    uint8_t* buffer;
-    uint32_t length;
+    DataStage stage;
     uint32_t seconds;
-    std::optional<int> direction;  // none: no header can be built
+    int direction;
     unsigned timeout;
   } cases[] = {
-      {"in", kDataIn, data, 4, 2, SG_DXFER_FROM_DEV, 2000},
-      {"out", kDataOut, data, 4, 2, SG_DXFER_TO_DEV, 2000},
-      {"in without data", kDataIn, nullptr, 0, 2, SG_DXFER_NONE, 2000},
-      {"out without data", kDataOut, data, 0, 30, SG_DXFER_NONE, 30000},
-      {"huge time-out", kDataIn, nullptr, 0, 5000000, SG_DXFER_NONE, 0xFFFFFFFFu},
-      {"unknown direction", 2, data, 4, 2, std::nullopt, 0},
-      {"length without buffer", kDataIn, nullptr, 4, 2, std::nullopt, 0},
+      {"in", DataStage::In(data), 2, SG_DXFER_FROM_DEV, 2000},
+      {"out", DataStage::Out(sent), 2, SG_DXFER_TO_DEV, 2000},
+      {"in without data", DataStage::In({}), 2, SG_DXFER_NONE, 2000},
+      {"out without data", DataStage::Out({}), 30, SG_DXFER_NONE, 30000},
+      {"huge time-out", DataStage::In({}), 5000000, SG_DXFER_NONE, 0xFFFFFFFFu},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScsiRequest r;
-    r.dataIn = c.dataIn;
+    r.data = c.stage;
     r.cdb = {0x12, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    r.buffer = c.buffer;
-    r.length = c.length;
     r.timeoutSeconds = c.seconds;
-    std::optional<sg_io_hdr> h = BuildSgIoHeader(r, sense);
-    ASSERT_EQ(h.has_value(), c.direction.has_value());
-    if (!h) continue;
+    SgIoBuffers buffers;
+    const sg_io_hdr h = BuildSgIoHeader(r, buffers);
     const bool none = c.direction == SG_DXFER_NONE;
-    EXPECT_EQ(h->interface_id, 'S');
-    EXPECT_EQ(h->cmd_len, 16);
-    EXPECT_EQ(h->cmdp, r.cdb.data());
-    EXPECT_EQ(h->mx_sb_len, 24);
-    EXPECT_EQ(h->sbp, sense);
-    EXPECT_EQ(h->dxfer_direction, *c.direction);
-    EXPECT_EQ(h->dxfer_len, none ? 0 : c.length);
-    EXPECT_EQ(h->dxferp, none ? nullptr : c.buffer);
-    EXPECT_EQ(h->timeout, c.timeout);
+    EXPECT_EQ(h.interface_id, 'S');
+    EXPECT_EQ(h.cmd_len, 16);
+    ASSERT_EQ(h.cmdp, buffers.cdb.data());
+    EXPECT_TRUE(std::equal(r.cdb.begin(), r.cdb.end(), h.cmdp));
+    EXPECT_EQ(h.mx_sb_len, 24);
+    EXPECT_EQ(h.sbp, buffers.sense.data());
+    EXPECT_EQ(h.dxfer_direction, c.direction);
+    EXPECT_EQ(h.dxfer_len, none ? 0u : 4u);
+    EXPECT_EQ(h.timeout, c.timeout);
+    if (none) {
+      EXPECT_EQ(h.dxferp, nullptr);
+    } else if (c.stage.isIn()) {
+      EXPECT_EQ(h.dxferp, data) << "data in lands in the caller's buffer";
+    } else {
+      const auto* out = static_cast<const uint8_t*>(h.dxferp);
+      EXPECT_EQ(std::vector<uint8_t>(out, out + 4), std::vector<uint8_t>(sent, sent + 4));
+    }
   }
 }
 

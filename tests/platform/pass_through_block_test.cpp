@@ -27,16 +27,16 @@ std::array<uint8_t, N> Expected(const std::vector<Span>& shared, const std::vect
 }
 
 TEST(PassThroughBlock, BothLayoutsByteByByte) {
+  std::vector<uint8_t> reply(2048);
   ScsiRequest inquiry;
-  inquiry.dataIn = kDataIn;
+  inquiry.data = DataStage::In(reply);
   inquiry.cdb = {0x12};
-  inquiry.length = 2048;
   inquiry.timeoutSeconds = 2;
+  const std::vector<uint8_t> sent(0x00012345);
   ScsiRequest serviceOut;
-  serviceOut.dataIn = kDataOut;
+  serviceOut.data = DataStage::Out(sent);
   std::vector<uint8_t> serviceCdb;
   for (uint8_t i = 0; i < 16; ++i) serviceCdb.push_back(serviceOut.cdb[i] = 0xC8 + i);
-  serviceOut.length = 0x00012345;
   serviceOut.timeoutSeconds = 0x0A0B0C0D;
 
   // Target id, CDB and sense lengths, direction, transfer length and time-out: the same

@@ -34,6 +34,12 @@ struct Reply {
 
 enum class Slot { kEmpty, kRecorder, kForeign };
 
+// The first 36 bytes of the recorder's INQUIRY data, spelt out.
+inline constexpr std::array<uint8_t, 36> kRecorderInquiry = {
+    0x00, 0x80, 0x05, 0x02, 0x20, 0x00, 0x80, 0x00, 'C',  'o',  'o',  'l',
+    ' ',  0x00, ' ',  ' ',  'M',  'a',  's',  's',  ' ',  'S',  't',  'o',
+    'r',  'a',  'g',  'e',  ' ',  0x00, ' ',  ' ',  0x00, 0x00, 0x00, 0x01};
+
 class CommandLogPassThrough : public ScsiPassThrough {
  public:
   // `index` counts the recorder's logged commands from 0 (restarted by ClearLog).
@@ -67,7 +73,7 @@ class CommandLogPassThrough : public ScsiPassThrough {
  private:
   struct Drive : ScsiDrive {
     Drive(CommandLogPassThrough& h, char d) : host(h), digit(d) {}
-    bool Execute(const ScsiRequest& r, uint8_t& status) override {
+    bool DoExecute(const ScsiRequest& r, uint8_t& status) override {
       return host.Run(digit, r, status);
     }
     CommandLogPassThrough& host;
@@ -76,17 +82,18 @@ class CommandLogPassThrough : public ScsiPassThrough {
 
   bool Run(char digit, const ScsiRequest& request, uint8_t& status) {
     EXPECT_EQ(request.timeoutSeconds, 2u);
-    EXPECT_EQ(request.length == 0, request.buffer == nullptr) << "length " << request.length;
+    const ByteSpan in = request.data.in();
     const bool recorder = slots_[digit - '0'] == Slot::kRecorder;
     status = 0;
     if (request.cdb[0] == 0x12) {
-      std::memset(request.buffer, 0, 36);
-      if (recorder) std::copy(kInquiryTemplate.begin(), kInquiryTemplate.end(), request.buffer);
+      EXPECT_GE(in.size(), 36u);
+      std::fill_n(in.begin(), 36, 0);
+      if (recorder) std::copy(kRecorderInquiry.begin(), kRecorderInquiry.end(), in.begin());
       return true;
     }
-    LoggedCommand c{digit, request.cdb, request.dataIn, request.length, request.buffer, {}};
-    if (request.dataIn == kDataOut && request.buffer)
-      c.dataSent.assign(request.buffer, request.buffer + request.length);
+    const uint8_t* bytes = request.length() == 0 ? nullptr : request.data.bytes().data();
+    LoggedCommand c{digit, request.cdb, request.direction(), request.length(), bytes, {}};
+    c.dataSent.assign(request.data.out().begin(), request.data.out().end());
     commands_.push_back(c);
     if (!recorder) {
       status = 0x02;  // a foreign disk does not know the vendor commands
@@ -94,9 +101,7 @@ class CommandLogPassThrough : public ScsiPassThrough {
     }
     const Reply reply = responder_ ? responder_(c, recorderCommands_) : Reply{};
     ++recorderCommands_;
-    if (request.dataIn == kDataIn && request.buffer)
-      std::copy_n(reply.data.begin(), std::min<size_t>(reply.data.size(), request.length),
-                  request.buffer);
+    std::copy_n(reply.data.begin(), std::min(reply.data.size(), in.size()), in.begin());
     status = reply.status;
     return reply.completed;
   }

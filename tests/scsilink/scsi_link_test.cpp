@@ -50,13 +50,13 @@ class DriveHost : public ScsiPassThrough {
   class OpenDrive : public ScsiDrive {
    public:
     OpenDrive(DriveHost& host, int digit) : host_(host), digit_(digit) {}
-    bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+    bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
       host_.sent.push_back({digit_, request});
       const Drive& d = *host_.drives[digit_];
       if (!d.completes) return false;
-      if (request.cdb[0] == 0x12 && request.buffer) {
-        std::copy_n(d.inquiry.begin(), std::min<size_t>(d.inquiry.size(), request.length),
-                    request.buffer);
+      const ByteSpan in = request.data.in();
+      if (request.cdb[0] == 0x12) {
+        std::copy_n(d.inquiry.begin(), std::min(d.inquiry.size(), in.size()), in.begin());
       }
       scsiStatus = d.status;
       return true;
@@ -70,7 +70,11 @@ class DriveHost : public ScsiPassThrough {
 
 std::vector<uint8_t> RecorderInquiry(size_t length = 96) {
   std::vector<uint8_t> reply(length, 0x5A);
-  for (size_t i = 0; i < kInquiryTemplate.size() && i < length; ++i) reply[i] = kInquiryTemplate[i];
+  static const uint8_t kStandard[36] = {0x00, 0x80, 0x05, 0x02, 0x20, 0x00, 0x80, 0x00, 'C',
+                                        'o',  'o',  'l',  ' ',  0x00, ' ',  ' ',  'M',  'a',
+                                        's',  's',  ' ',  'S',  't',  'o',  'r',  'a',  'g',
+                                        'e',  ' ',  0x00, ' ',  ' ',  0x00, 0x00, 0x00, 0x01};
+  for (size_t i = 0; i < sizeof kStandard && i < length; ++i) reply[i] = kStandard[i];
   return reply;
 }
 
@@ -136,10 +140,10 @@ TEST(ScsiLinkIdentify, InquiryIsSixteenBytesWithZeroAllocationLength) {
   ASSERT_EQ(host.sent.size(), 1u);
   const ScsiRequest& r = host.sent[0].request;
   EXPECT_EQ(r.cdb, (Cdb{0x12}));
-  EXPECT_EQ(r.dataIn, kDataIn);
-  EXPECT_EQ(r.length, 2048u);
+  EXPECT_EQ(r.direction(), 1);
+  EXPECT_EQ(r.length(), 2048u);
   EXPECT_EQ(r.timeoutSeconds, 2u);
-  EXPECT_NE(r.buffer, nullptr);
+  EXPECT_NE(r.data.in().data(), nullptr);
 }
 
 TEST(ScsiLinkScan, ChoosesTheLowestRecorderDriveAndSendsLaterCommandsThere) {
@@ -152,7 +156,7 @@ TEST(ScsiLinkScan, ChoosesTheLowestRecorderDriveAndSendsLaterCommandsThere) {
   EXPECT_EQ(link.DriveDigit(), '3');
   EXPECT_EQ(host.opened, (std::vector<int>{0, 3}));
   Cdb cdb{0xC8, 0x0D};
-  link.Execute(kDataIn, cdb, nullptr, 0);
+  link.Execute(cdb, DataStage::In({}));
   EXPECT_EQ(host.NonInquiryDrives(), std::vector<int>{3});
 }
 
@@ -174,18 +178,18 @@ TEST(ScsiLinkExecute, RefusedUnlessTheLastScanFoundTheRecorder) {
   uint8_t buffer[64] = {};
   const Cdb readMemory{0xC8, 0x0A, 0x29, 0xF9};
   EXPECT_EQ(link.DriveDigit(), 'x');
-  EXPECT_FALSE(link.Execute(kDataIn, readMemory, buffer, 64));
+  EXPECT_FALSE(link.Execute(readMemory, DataStage::In(buffer)));
   EXPECT_TRUE(host.sent.empty());
 
   EXPECT_FALSE(link.IsConnected());
-  EXPECT_FALSE(link.Execute(kDataIn, readMemory, buffer, 64));
+  EXPECT_FALSE(link.Execute(readMemory, DataStage::In(buffer)));
   EXPECT_TRUE(host.NonInquiryDrives().empty());
 
   host.drives[4] = Recorder();
   ASSERT_TRUE(link.IsConnected());
   host.drives[4].reset();  // unplugged, and a foreign disk takes over nothing
   EXPECT_FALSE(link.IsConnected());
-  EXPECT_FALSE(link.Execute(kDataIn, readMemory, buffer, 64));
+  EXPECT_FALSE(link.Execute(readMemory, DataStage::In(buffer)));
   EXPECT_TRUE(host.NonInquiryDrives().empty());
 }
 
@@ -211,7 +215,7 @@ TEST(ScsiLinkExecute, SucceedsOnlyWhenCompletedWithGoodStatus) {
     host.drives[1]->completes = c.completes;
     host.drives[1]->status = c.status;
     uint8_t buffer[40] = {};
-    EXPECT_EQ(link.Execute(kDataIn, Cdb{0xC8, 0x03}, buffer, 40), c.expected);
+    EXPECT_EQ(link.Execute(Cdb{0xC8, 0x03}, DataStage::In(buffer)), c.expected);
   }
 }
 
@@ -220,16 +224,17 @@ TEST(ScsiLinkExecute, PassesDirectionLengthBufferAndTimeOut) {
   host.drives[6] = Recorder();
   ScsiLink link(host);
   ASSERT_TRUE(link.IsConnected());
-  uint8_t serial[21] = {'A'};
-  EXPECT_TRUE(link.Execute(kDataOut, Cdb{0xC8, 0x0C}, serial, 21));
-  EXPECT_TRUE(link.Execute(kDataOut, Cdb{0xC8, 0x06}, serial, 0));
+  const uint8_t serial[21] = {'A'};
+  EXPECT_TRUE(link.Execute(Cdb{0xC8, 0x0C}, DataStage::Out(serial)));
+  EXPECT_TRUE(link.Execute(Cdb{0xC8, 0x06}, DataStage::Out({})));
   ASSERT_EQ(host.sent.size(), 3u);
   const ScsiRequest& write = host.sent[1].request;
-  EXPECT_EQ(write.dataIn, kDataOut);
-  EXPECT_EQ(write.length, 21u);
-  EXPECT_EQ(write.buffer, serial);
+  EXPECT_EQ(write.direction(), 0);
+  EXPECT_EQ(write.length(), 21u);
+  EXPECT_EQ(write.data.out().data(), serial) << "the caller's bytes go out as they are";
   EXPECT_EQ(write.timeoutSeconds, 2u);
-  EXPECT_EQ(host.sent[2].request.buffer, nullptr) << "no data, no buffer";
+  EXPECT_EQ(host.sent[2].request.direction(), 0) << "no data keeps its direction";
+  EXPECT_TRUE(host.sent[2].request.data.empty());
 }
 
 TEST(ScsiLinkExecute, DriveThatCannotBeOpenedFails) {
@@ -238,7 +243,7 @@ TEST(ScsiLinkExecute, DriveThatCannotBeOpenedFails) {
   ScsiLink link(host);
   ASSERT_TRUE(link.IsConnected());
   host.drives[2].reset();
-  EXPECT_FALSE(link.Execute(kDataIn, Cdb{0xC8, 0x0D}, nullptr, 0));
+  EXPECT_FALSE(link.Execute(Cdb{0xC8, 0x0D}, DataStage::In({})));
 }
 
 }  // namespace

@@ -42,12 +42,13 @@ TEST_F(ServiceCommandsTest, EveryCommandSendsItsCdbDirectionLengthAndData) {
   uint16_t version = 0;
   std::iota(std::begin(data), std::end(data), uint8_t{0});
   const Case cases[] = {
-      {[](ScsiLink& l) { return ScsiReadPages(l, 0x01020304, 0x0506, data, 1024); },
+      {[](ScsiLink& l) { return ScsiReadPages(l, 0x01020304, 0x0506, ByteSpan(data, 1024)); },
        MakeCdb({0x28, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x05, 0x06}), kDataIn, 1024},
-      {[](ScsiLink& l) { return ScsiWritePages(l, 0xFFEEDDCC, 0xBBAA, data, 512); },
+      {[](ScsiLink& l) { return ScsiWritePages(l, 0xFFEEDDCC, 0xBBAA, ConstByteSpan(data, 512)); },
        MakeCdb({0xC8, 0x01, 0xFF, 0xEE, 0xDD, 0xCC, 0x00, 0xBB, 0xAA}), kDataOut, 512},
       {[](ScsiLink& l) {
-         return ScsiReadPartsOfPages(l, 0xA1B2C3D4, 0x1122, 0x3344, 0x5566, 0x7788, data, 16);
+         return ScsiReadPartsOfPages(l, 0xA1B2C3D4, 0x1122, 0x3344, 0x5566, 0x7788,
+                                     ByteSpan(data, 16));
        },
        MakeCdb({0xC8, 0x02, 0xA1, 0xB2, 0xC3, 0xD4, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
                 0x88}),
@@ -60,10 +61,10 @@ TEST_F(ServiceCommandsTest, EveryCommandSendsItsCdbDirectionLengthAndData) {
        kDataIn, 0},
       {[&](ScsiLink& l) { return ScsiReadMemory(l, 0x29F9, reply); },
        MakeCdb({0xC8, 0x0A, 0x29, 0xF9}), kDataIn, 64},
-      {[](ScsiLink& l) { return ScsiWriteFlashChunk(l, 0x29C0, data); },
+      {[](ScsiLink& l) { return ScsiWriteFlashChunk(l, 0x29C0, McuChunk(data, 64)); },
        MakeCdb({0xC8, 0x0B, 0x29, 0xC0}), kDataOut, 64},
-      {[](ScsiLink& l) { return ScsiWriteSerialNumber(l, data); }, MakeCdb({0xC8, 0x0C}), kDataOut,
-       21},
+      {[](ScsiLink& l) { return ScsiWriteSerialNumber(l, SerialField(data, 21)); },
+       MakeCdb({0xC8, 0x0C}), kDataOut, 21},
       {ScsiRestart, MakeCdb({0xC8, 0x0D}), kDataIn, 0},
   };
   for (const Case& c : cases) {
@@ -106,7 +107,8 @@ TEST_F(ServiceCommandsTest, FlashParamsConvertTheThreeBigEndianFieldsOnceAndKeep
     EXPECT_EQ(shortField, 0x1234);
     EXPECT_EQ(FlashParamsPageSize(p), 512);
     EXPECT_EQ(FlashParamsFirmwareVersion(p), 0x0105);
-    EXPECT_EQ(FlashParamsSerialNumber(p), p.data() + 17);
+    EXPECT_EQ(FlashParamsSerialNumber(p).data(), p.data() + 17);
+    EXPECT_EQ(FlashParamsSerialNumber(p).size(), 20u);
     for (size_t at : {0, 5, 10, 13, 16, 17, 36, 37, 38, 39}) EXPECT_EQ(p[at], wire[at]) << at;
   }
   const FlashParams before = link.flashParams;
@@ -144,15 +146,16 @@ TEST_F(ServiceCommandsTest, ShortDataPhaseWithGoodStatusIsSuccess) {
   EXPECT_EQ(FlashParamsFirmwareVersion(link.flashParams), 0);  // not sent: zero, not stale
 }
 
-// All 189 commands go out in order whatever fails: the first erase, a chunk in page 7, the last.
-TEST_F(ServiceCommandsTest, McuFlashWriterSendsAll189CommandsAndAndsTheResults) {
+// The writer's rule is tested with the writer; here, that its erase and chunk writes are
+// sub-commands 9 and 11 in address order, and that a failed command reaches the result.
+TEST_F(ServiceCommandsTest, McuFlashWriterErasesWithNineAndWritesWithEleven) {
   std::vector<uint8_t> image(0xFC00);
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + i / 256);
-  for (size_t failing : {size_t{999}, size_t{0}, size_t{7 * 9 + 4}, size_t{188}}) {
+  for (size_t failing : {size_t{999}, size_t{188}}) {
     SCOPED_TRACE(failing);
     host.ClearLog();
     host.FailAt(failing);
-    EXPECT_EQ(ScsiWriteMcuFlash(link, image.data()), failing == 999);
+    EXPECT_EQ(ScsiWriteMcuFlash(link, McuImage(image.data(), 0x2A00)), failing == 999);
     ASSERT_EQ(host.commands().size(), 189u);
     for (size_t i = 0; i < 189; ++i) {
       const uint16_t page = static_cast<uint16_t>(i / 9 * 512);
@@ -175,11 +178,11 @@ TEST(ServiceCommandsLinkTest, CommandsNeverReachAForeignDisk) {
   ScsiLink link{host};
   uint16_t version = 0x1234;
   const auto tryAll = [&] {
-    EXPECT_FALSE(ScsiReadMemory(link, 0x29F9, data));
+    EXPECT_FALSE(ScsiReadMemory(link, 0x29F9, MemoryBlockSpan(data, 64)));
     EXPECT_FALSE(ScsiGetFlashParams(link));
     EXPECT_FALSE(ScsiGetBootLoaderVersion(link, &version));
     EXPECT_FALSE(ScsiRestart(link));
-    EXPECT_FALSE(ScsiWriteMcuFlash(link, std::vector<uint8_t>(0x2A00).data()));
+    EXPECT_FALSE(ScsiWriteMcuFlash(link, McuImage(std::vector<uint8_t>(0x2A00).data(), 0x2A00)));
   };
   tryAll();  // before any scan
   EXPECT_FALSE(link.IsConnected());
@@ -196,10 +199,10 @@ TEST(ServiceCommandsLinkTest, RecorderBackOnAnotherDriveGetsTheNextCommand) {
   ASSERT_TRUE(ScsiRestart(link));
   host.Place(2, Slot::kEmpty);  // gone from the bus
   EXPECT_FALSE(link.IsConnected());
-  EXPECT_FALSE(ScsiReadMemory(link, 0x29F9, data));
+  EXPECT_FALSE(ScsiReadMemory(link, 0x29F9, MemoryBlockSpan(data, 64)));
   host.Place(6, Slot::kRecorder);  // back, on another digit
   ASSERT_TRUE(link.IsConnected());
-  EXPECT_TRUE(ScsiReadMemory(link, 0x29F9, data));
+  EXPECT_TRUE(ScsiReadMemory(link, 0x29F9, MemoryBlockSpan(data, 64)));
   ASSERT_EQ(host.commands().size(), 2u);
   EXPECT_EQ(host.commands()[0].drive, '2');
   EXPECT_EQ(host.commands()[1].drive, '6');

@@ -12,8 +12,8 @@ namespace omr72 {
 namespace {
 
 struct SlotDevice {
-  uint16_t vendorId = kRecorderVendorId;
-  uint16_t productId = kRecorderProductId;
+  uint16_t vendorId = 0x10C4;
+  uint16_t productId = 0x4512;
   bool descriptorFails = false;
   uint32_t bulkMovesAtMost = 0xFFFFFFFF;  // bytes a bulk transfer moves
   bool bulkFails = false;
@@ -35,7 +35,7 @@ class SlotUsbDevice : public UsbDevice {
     --log_.open;
     Log("close");
   }
-  bool GetDeviceDescriptor(uint8_t* descriptor) override {
+  bool GetDeviceDescriptor(DeviceDescriptorSpan descriptor) override {
     Log("descriptor");
     if (d_.descriptorFails) return false;
     descriptor[0] = 18;
@@ -46,34 +46,31 @@ class SlotUsbDevice : public UsbDevice {
     descriptor[11] = static_cast<uint8_t>(d_.productId >> 8);
     return true;
   }
-  bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
-                            uint32_t length) override {
-    lastBlock = block;
-    Log("vendor req=" + std::to_string(block[4]) + " len=" + std::to_string(length) +
-        (data ? "" : " nodata"));
-    if (block[0] == kUsbDirectionIn && data) {
-      for (uint32_t i = 0; i < length && i < d_.vendorAnswerLength; ++i) data[i] = 0xA0;
-    }
-    return true;
-  }
-  bool BulkRead(const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
-                uint32_t& moved) override {
-    return Bulk("read", pipe, data, length, moved);
-  }
-  bool BulkWrite(const BulkPipeBlock& pipe, const uint8_t*, uint32_t length,
-                 uint32_t& moved) override {
-    return Bulk("write", pipe, nullptr, length, moved);
-  }
   static inline VendorRequestBlock lastBlock{};
 
  private:
-  bool Bulk(const char* what, const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
-            uint32_t& moved) {
+  bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
+    lastBlock = block;
+    Log("vendor req=" + std::to_string(block[4]) + " len=" + std::to_string(data.size()) +
+        (data.empty() ? " nodata" : ""));
+    for (uint32_t i = 0; i < data.in().size() && i < d_.vendorAnswerLength; ++i) {
+      data.in()[i] = 0xA0;
+    }
+    return true;
+  }
+  bool DoBulkRead(const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) override {
+    if (!Bulk("read", pipe, data.size(), moved)) return false;
+    std::fill_n(data.begin(), moved, 0xB0);
+    return true;
+  }
+  bool DoBulkWrite(const BulkPipeBlock& pipe, ConstByteSpan data, uint32_t& moved) override {
+    return Bulk("write", pipe, data.size(), moved);
+  }
+  bool Bulk(const char* what, const BulkPipeBlock& pipe, uint32_t length, uint32_t& moved) {
     Log(std::string("bulk ") + what + " pipe=" + std::to_string(pipe[0]) +
         " len=" + std::to_string(length));
     if (d_.bulkFails) return false;
     moved = std::min(length, d_.bulkMovesAtMost);
-    if (data) std::fill(data, data + moved, 0xB0);
     return true;
   }
   void Log(const std::string& what) {
@@ -159,7 +156,7 @@ TEST(UsbLinkScan, FindsTheFirstMatchingDeviceInNameOrder) {
     SlotUsbDriver driver;
     for (const auto& [slot, device] : c.devices) driver.slots[slot] = device;
     UsbLink link(driver);
-    link.SetDeviceIds(kRecorderVendorId, kRecorderProductId);
+    link.SetDeviceIds(0x10C4, 0x4512);
     EXPECT_EQ(link.IsConnected(), c.found);
     EXPECT_EQ(driver.Opens(), c.opened);
     EXPECT_EQ(driver.log.open, 0) << "a handle was left open";
@@ -181,7 +178,7 @@ class UsbLinkWithRecorder : public ::testing::Test {
  protected:
   void SetUp() override {
     driver.slots[2] = SlotDevice{};
-    link.SetDeviceIds(kRecorderVendorId, kRecorderProductId);
+    link.SetDeviceIds(0x10C4, 0x4512);
   }
   void Place(const SlotDevice& device) { driver.slots[2] = device; }
   std::vector<std::string> Requests() const {
@@ -206,7 +203,7 @@ TEST(UsbLinkVendorRequest, BlockCarriesDirectionVendorTypeRequestAndLittleEndian
 
 TEST_F(UsbLinkWithRecorder, VendorRequestGoesToTheRecorderAndClosesIt) {
   uint8_t buffer[2] = {};
-  EXPECT_TRUE(link.VendorRequest(kUsbDirectionIn, 0x24, 0x0102, 0x0304, 2, buffer));
+  EXPECT_TRUE(link.VendorRequest(0x24, 0x0102, 0x0304, DataStage::In(buffer)));
   EXPECT_EQ(SlotUsbDevice::lastBlock,
             (VendorRequestBlock{1, 2, 0, 0, 0x24, 0, 0x02, 0x01, 0x04, 0x03}));
   EXPECT_EQ(Requests(), std::vector<std::string>{"ezusb-2 vendor req=36 len=2"});
@@ -214,8 +211,11 @@ TEST_F(UsbLinkWithRecorder, VendorRequestGoesToTheRecorderAndClosesIt) {
 }
 
 TEST_F(UsbLinkWithRecorder, RequestWithoutDataStageSendsNoBuffer) {
-  EXPECT_TRUE(link.VendorRequest(kUsbDirectionIn, 0x23, 0, 0, 0, nullptr));
+  EXPECT_TRUE(link.VendorRequest(0x23, 0, 0, DataStage::In({})));
   EXPECT_EQ(Requests(), std::vector<std::string>{"ezusb-2 vendor req=35 len=0 nodata"});
+  EXPECT_EQ(SlotUsbDevice::lastBlock[0], 1) << "an empty stage keeps its direction";
+  EXPECT_TRUE(link.VendorRequest(0x23, 0, 0, DataStage::Out({})));
+  EXPECT_EQ(SlotUsbDevice::lastBlock[0], 0);
 }
 
 TEST_F(UsbLinkWithRecorder, ShortDataStageStillSucceeds) {
@@ -223,7 +223,7 @@ TEST_F(UsbLinkWithRecorder, ShortDataStageStillSucceeds) {
   shortAnswer.vendorAnswerLength = 1;
   Place(shortAnswer);
   uint8_t buffer[21] = {};
-  EXPECT_TRUE(link.VendorRequest(kUsbDirectionIn, 0xC1, 0, 0, 21, buffer));
+  EXPECT_TRUE(link.VendorRequest(0xC1, 0, 0, DataStage::In(buffer)));
   EXPECT_EQ(buffer[0], 0xA0);
   EXPECT_EQ(buffer[1], 0);
 }
@@ -232,29 +232,37 @@ TEST(UsbLinkVendorRequestAbsent, FailsWithoutTouchingTheBuffer) {
   SlotUsbDriver driver;
   driver.slots[0] = Foreign();
   UsbLink link(driver);
-  link.SetDeviceIds(kRecorderVendorId, kRecorderProductId);
+  link.SetDeviceIds(0x10C4, 0x4512);
   uint8_t buffer[4] = {1, 2, 3, 4};
-  EXPECT_FALSE(link.VendorRequest(kUsbDirectionIn, 0x20, 0, 0, 4, buffer));
+  EXPECT_FALSE(link.VendorRequest(0x20, 0, 0, DataStage::In(buffer)));
   EXPECT_EQ(buffer[0], 1);
   EXPECT_EQ(buffer[3], 4);
   for (const auto& line : driver.log.lines) EXPECT_EQ(line.find("vendor"), std::string::npos);
 }
 
-TEST_F(UsbLinkWithRecorder, BulkTransferCapsAndRefusesUnknownDirections) {
+TEST_F(UsbLinkWithRecorder, BulkTransferCapsItsLength) {
   std::vector<uint8_t> buffer(20000);
   uint32_t moved = 0;
-  EXPECT_TRUE(link.BulkTransfer(kUsbDirectionIn, 2, 16385, buffer.data(), &moved));
+  EXPECT_TRUE(link.BulkTransfer(2, DataStage::In(ByteSpan(buffer).first(16385)), &moved));
   EXPECT_EQ(moved, 16384u);
-  const size_t before = driver.log.lines.size();
-  EXPECT_FALSE(link.BulkTransfer(2, 2, 64, buffer.data(), &moved));
-  EXPECT_EQ(driver.log.lines.size(), before) << "direction 2 must open nothing";
   EXPECT_EQ(Requests(), std::vector<std::string>{"ezusb-2 bulk read pipe=2 len=16384"});
+}
+
+// The device's public call checks the stage once for every backend: a data stage longer than
+// a control transfer can carry never reaches the driver.
+TEST_F(UsbLinkWithRecorder, ControlStageBeyondSixteenBitsNeverReachesTheDevice) {
+  std::vector<uint8_t> big(0x10000);
+  EXPECT_FALSE(link.VendorRequest(0x20, 0, 0, DataStage::In(big)));
+  EXPECT_FALSE(link.VendorRequest(0x21, 0, 0, DataStage::Out(big)));
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_TRUE(link.VendorRequest(0x20, 0, 0, DataStage::In(ByteSpan(big).first(0xFFFF))));
+  EXPECT_EQ(Requests(), std::vector<std::string>{"ezusb-2 vendor req=32 len=65535"});
 }
 
 TEST_F(UsbLinkWithRecorder, ChunkedReadAndWriteUseTheirPipesAndTheCap) {
   std::vector<uint8_t> block(135168);
   uint32_t moved = 0;
-  link.BulkRead(block.data(), 135168, &moved);
+  link.BulkRead(block, &moved);
   EXPECT_EQ(moved, 135168u);
   std::vector<std::string> expected(8, "ezusb-2 bulk read pipe=2 len=16384");
   expected.push_back("ezusb-2 bulk read pipe=2 len=4096");
@@ -262,15 +270,15 @@ TEST_F(UsbLinkWithRecorder, ChunkedReadAndWriteUseTheirPipesAndTheCap) {
   EXPECT_EQ(block.back(), 0xB0);
 
   driver.log.lines.clear();
-  link.BulkWrite(block.data(), 2112, &moved);
+  link.BulkWrite(ConstByteSpan(block).first(2112), &moved);
   EXPECT_EQ(moved, 2112u);
   EXPECT_EQ(Requests(), std::vector<std::string>{"ezusb-2 bulk write pipe=1 len=2112"});
 }
 
 TEST_F(UsbLinkWithRecorder, ChunkedTransferOfNothingOpensNothing) {
   uint8_t byte = 0;
-  link.BulkRead(&byte, 0);
-  link.BulkWrite(&byte, 0);
+  link.BulkRead(ByteSpan(&byte, 0));
+  link.BulkWrite(ConstByteSpan(&byte, 0));
   EXPECT_TRUE(driver.log.lines.empty());
 }
 
@@ -298,7 +306,7 @@ TEST_F(UsbLinkWithRecorder, ChunkedTransferContinuesAfterShortChunksAndStopsOnFa
     driver.log.lines.clear();
     std::vector<uint8_t> page(2112);
     uint32_t moved = 99;
-    link.BulkRead(page.data(), 2112, &moved);
+    link.BulkRead(page, &moved);
     EXPECT_EQ(moved, c.expectedMoved);
     EXPECT_EQ(Requests().size(), c.expectedTransfers);
   }

@@ -1,7 +1,7 @@
 // Windows. When another program loads the updater executable with LoadLibraryA to call its
 // exports, the loader maps it but need not bind its imports nor run its start-up code: the
 // import address table may still hold the names, and the first call of any imported function
-// (CreateFileA, malloc, ...) would jump into the table itself. Q71BindOwnImports binds them
+// (CreateFileA, malloc, ...) would jump into the table itself. BindOwnImports binds them
 // the way the loader would have before an export does anything else.
 //
 // Some loaders (wine's) also skip the base relocations of an executable mapped away from its
@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "scsilink/exports/q71_link.h"
+#include "platform/own_imports.h"
 
 // The start of this module's image, provided by the linker; of unknown size to the compiler.
 extern "C" uint8_t __ImageBase[];
@@ -202,7 +202,7 @@ bool BindAll() {
 
 // No state of its own: a static flag would itself sit at an absolute address. Once bound, the
 // check costs a comparison per import descriptor.
-bool Q71BindOwnImports() {
+bool BindOwnImports() {
   return RelocationsApplied() && BindAll();
 }
 
