@@ -32,76 +32,72 @@ bool IsRecorderInquiry(const uint8_t* data) {
   return std::equal(data, data + kInquiryTemplateBytes, recorder.begin());
 }
 
+// Overwrites the start of an in-stage with fuzz bytes, or gives back the bytes beyond a cut
+// (so that they read as never delivered). Returns how many bytes count as delivered.
+size_t TwistIn(HostileHost::Twist twist, FuzzedDataProvider& in, ByteSpan data,
+               const std::vector<uint8_t>& before, size_t delivered) {
+  if (data.empty()) return delivered;
+  if (twist == HostileHost::Twist::kOverwrite) {
+    const size_t n = in.ConsumeIntegralInRange<size_t>(0, data.size());
+    const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(n);
+    std::copy(bytes.begin(), bytes.end(), data.begin());
+    return std::max(delivered, bytes.size());
+  }
+  if (twist == HostileHost::Twist::kShort) {
+    const size_t n = in.ConsumeIntegralInRange<size_t>(0, data.size() - 1);
+    std::copy(before.begin() + static_cast<ptrdiff_t>(n), before.end(),
+              data.begin() + static_cast<ptrdiff_t>(n));
+    return std::min(delivered, n);
+  }
+  return delivered;
+}
+
 class HostileDrive : public ScsiDrive {
  public:
   HostileDrive(HostileHost& host, std::unique_ptr<ScsiDrive> inner, int drive)
       : host_(host), inner_(std::move(inner)), drive_(drive) {}
 
-  bool Execute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+ private:
+  bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
     const bool inquiry = request.cdb[0] == kInquiry;
     host_.Request(inquiry);
     if (!inquiry && host_.identifiedDrive != drive_) {
       Violation("a command reached a drive the scan did not identify", drive_);
     }
     const HostileHost::Twist twist = host_.NextTwist();
-    std::vector<uint8_t> before;
-    if (request.buffer) before.assign(request.buffer, request.buffer + request.length);
+    const ByteSpan in = request.data.in();
+    const std::vector<uint8_t> before(in.begin(), in.end());
     bool ok = inner_->Execute(request, scsiStatus);
-    size_t delivered = request.dataIn == kDataIn && ok ? request.length : 0;
-    ok = Twisted(twist, request, scsiStatus, ok, before, delivered);
-    if (inquiry) Judge(request, ok && scsiStatus == 0, delivered);
-    return ok;
-  }
-
- private:
-  bool Twisted(HostileHost::Twist twist, const ScsiRequest& request, uint8_t& scsiStatus, bool ok,
-               const std::vector<uint8_t>& before, size_t& delivered) {
-    FuzzedDataProvider& in = host_.input();
-    const bool dataIn = request.dataIn == kDataIn && request.buffer && request.length > 0;
+    size_t delivered = ok ? in.size() : 0;
+    FuzzedDataProvider& fuzz = host_.input();
     switch (twist) {
       case HostileHost::Twist::kFail:
-        return false;
+        ok = false;
+        break;
       case HostileHost::Twist::kStatus:
-        scsiStatus = in.ConsumeIntegralInRange<uint8_t>(1, 255);
-        return ok;
-      case HostileHost::Twist::kOverwrite:
-        if (dataIn) {
-          const size_t n = in.ConsumeIntegralInRange<size_t>(0, request.length);
-          const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(n);
-          std::copy(bytes.begin(), bytes.end(), request.buffer);
-          delivered = std::max(delivered, bytes.size());
-        }
-        return ok;
-      case HostileHost::Twist::kShort:
-        if (dataIn) {
-          const size_t n = in.ConsumeIntegralInRange<size_t>(0, request.length - 1);
-          std::copy(before.begin() + n, before.end(), request.buffer + n);
-          delivered = std::min(delivered, n);
-        }
-        return ok;
+        scsiStatus = fuzz.ConsumeIntegralInRange<uint8_t>(1, 255);
+        break;
       case HostileHost::Twist::kImpostor:
-        if (dataIn && request.cdb[0] == kInquiry) {
+        if (inquiry && !in.empty()) {
           const std::vector<uint8_t> recorder = emu::BuildRecorderInquiry();
-          std::copy_n(recorder.begin(), std::min<size_t>(recorder.size(), request.length),
-                      request.buffer);
+          std::copy_n(recorder.begin(), std::min(recorder.size(), in.size()), in.begin());
           scsiStatus = 0;
-          delivered = request.length;
-          return true;
+          delivered = in.size();
+          ok = true;
         }
-        return ok;
-      case HostileHost::Twist::kLonger:
-      case HostileHost::Twist::kNone:
-        return ok;
+        break;
+      default:
+        delivered = TwistIn(twist, fuzz, in, before, delivered);
     }
+    if (inquiry) Judge(in, ok && scsiStatus == 0, delivered);
     return ok;
   }
 
   // What the scan must conclude from this INQUIRY: the drive is the recorder only when the
   // whole template arrived.
-  void Judge(const ScsiRequest& request, bool good, size_t delivered) {
+  void Judge(ByteSpan reply, bool good, size_t delivered) {
     const bool recorder = good && delivered >= kInquiryTemplateBytes &&
-                          request.length >= kInquiryTemplateBytes &&
-                          IsRecorderInquiry(request.buffer);
+                          reply.size() >= kInquiryTemplateBytes && IsRecorderInquiry(reply.data());
     host_.identifiedDrive = recorder ? drive_ : -1;
   }
 
@@ -115,20 +111,19 @@ class HostileUsbDevice : public UsbDevice {
   HostileUsbDevice(HostileHost& host, std::unique_ptr<UsbDevice> inner, int slot)
       : host_(host), inner_(std::move(inner)), slot_(slot) {}
 
-  bool GetDeviceDescriptor(uint8_t* descriptor) override {
+  bool GetDeviceDescriptor(DeviceDescriptorSpan descriptor) override {
     host_.Request(true);
     const HostileHost::Twist twist = host_.NextTwist();
     bool ok = inner_->GetDeviceDescriptor(descriptor);
-    FuzzedDataProvider& in = host_.input();
     if (twist == HostileHost::Twist::kFail) ok = false;
     if (twist == HostileHost::Twist::kOverwrite) {
-      const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(kDeviceDescriptorSize);
-      std::copy(bytes.begin(), bytes.end(), descriptor);
+      const std::vector<uint8_t> bytes = host_.input().ConsumeBytes<uint8_t>(descriptor.size());
+      std::copy(bytes.begin(), bytes.end(), descriptor.begin());
     }
     if (twist == HostileHost::Twist::kImpostor) {
       const emu::DeviceDescriptor d =
           emu::BuildDeviceDescriptor(emu::kRecorderUsbVendorId, emu::kRecorderUsbProductId);
-      std::copy(d.begin(), d.end(), descriptor);
+      std::copy(d.begin(), d.end(), descriptor.begin());
       ok = true;
     }
     identified_ = ok && descriptor[8] == 0xC4 && descriptor[9] == 0x10 && descriptor[10] == 0x12 &&
@@ -136,56 +131,39 @@ class HostileUsbDevice : public UsbDevice {
     return ok;
   }
 
-  bool VendorOrClassRequest(const VendorRequestBlock& block, uint8_t* data,
-                            uint32_t length) override {
-    Command();
-    const HostileHost::Twist twist = host_.NextTwist();
-    std::vector<uint8_t> before;
-    if (data) before.assign(data, data + length);
-    bool ok = inner_->VendorOrClassRequest(block, data, length);
-    return TwistData(twist, block[0] == 1, data, length, before, ok);
-  }
-
-  bool BulkRead(const BulkPipeBlock& pipe, uint8_t* data, uint32_t length,
-                uint32_t& moved) override {
-    Command();
-    const HostileHost::Twist twist = host_.NextTwist();
-    std::vector<uint8_t> before(data, data + length);
-    bool ok = inner_->BulkRead(pipe, data, length, moved);
-    ok = TwistData(twist, true, data, length, before, ok);
-    return TwistCount(twist, length, moved, ok);
-  }
-
-  bool BulkWrite(const BulkPipeBlock& pipe, const uint8_t* data, uint32_t length,
-                 uint32_t& moved) override {
-    Command();
-    const HostileHost::Twist twist = host_.NextTwist();
-    bool ok = inner_->BulkWrite(pipe, data, length, moved);
-    if (twist == HostileHost::Twist::kFail) ok = false;
-    return TwistCount(twist, length, moved, ok);
-  }
-
  private:
+  bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
+    Command();
+    const HostileHost::Twist twist = host_.NextTwist();
+    const ByteSpan in = data.in();
+    const std::vector<uint8_t> before(in.begin(), in.end());
+    const bool ok = inner_->VendorOrClassRequest(block, data);
+    if (twist == HostileHost::Twist::kFail) return false;
+    TwistIn(twist, host_.input(), in, before, in.size());
+    return ok;
+  }
+
+  bool DoBulkRead(const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) override {
+    Command();
+    const HostileHost::Twist twist = host_.NextTwist();
+    const std::vector<uint8_t> before(data.begin(), data.end());
+    bool ok = inner_->BulkRead(pipe, data, moved);
+    if (twist == HostileHost::Twist::kFail) ok = false;
+    TwistIn(twist, host_.input(), data, before, data.size());
+    return TwistCount(twist, static_cast<uint32_t>(data.size()), moved, ok);
+  }
+
+  bool DoBulkWrite(const BulkPipeBlock& pipe, ConstByteSpan data, uint32_t& moved) override {
+    Command();
+    const HostileHost::Twist twist = host_.NextTwist();
+    bool ok = inner_->BulkWrite(pipe, data, moved);
+    if (twist == HostileHost::Twist::kFail) ok = false;
+    return TwistCount(twist, static_cast<uint32_t>(data.size()), moved, ok);
+  }
+
   void Command() {
     host_.Request(false);
     if (!identified_) Violation("a request reached a USB device the scan did not identify", slot_);
-  }
-
-  bool TwistData(HostileHost::Twist twist, bool dataIn, uint8_t* data, uint32_t length,
-                 const std::vector<uint8_t>& before, bool ok) {
-    FuzzedDataProvider& in = host_.input();
-    if (twist == HostileHost::Twist::kFail) return false;
-    if (!dataIn || !data || length == 0) return ok;
-    if (twist == HostileHost::Twist::kOverwrite) {
-      const size_t n = in.ConsumeIntegralInRange<size_t>(0, length);
-      const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(n);
-      std::copy(bytes.begin(), bytes.end(), data);
-    }
-    if (twist == HostileHost::Twist::kShort) {
-      const size_t n = in.ConsumeIntegralInRange<size_t>(0, length - 1);
-      std::copy(before.begin() + n, before.end(), data + n);
-    }
-    return ok;
   }
 
   // A driver may report any byte count: fewer than moved, or more than was asked for.
