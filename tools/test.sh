@@ -31,3 +31,8 @@ export WINEPREFIX="$PWD/build/win64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES=
 [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1 || true
 wineserver -w || true
 ctest --preset win64 -j "$jobs"
+
+# Packages (kept a separate step): the .deb and the Windows zip, and the payloads the Windows
+# builds carry checked against their sources.
+step "Packages"
+tools/package.sh

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <string>
 #include <string_view>
@@ -66,12 +67,6 @@ class LinuxSgDrive : public ScsiDrive {
   Fd commandFd_;
 };
 
-int OpenSg(const fs::path& deviceDir, std::optional<unsigned> number) {
-  if (!number) return -1;
-  const std::string path = (deviceDir / ("sg" + std::to_string(*number))).string();
-  return open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-}
-
 }  // namespace
 
 std::optional<unsigned> DriveIndex(const char* deviceName) {
@@ -119,15 +114,31 @@ bool SgIoCompleted(int ioctlResult, const sg_io_hdr& header) {
 LinuxSgPassThrough::LinuxSgPassThrough(fs::path sysfsRoot, fs::path deviceDir)
     : map_(std::move(sysfsRoot)), deviceDir_(std::move(deviceDir)) {}
 
+// What a scan's INQUIRY through the device name reaches: the digit's position now.
+std::string LinuxSgPassThrough::NodeOf(const char* deviceName) {
+  std::optional<unsigned> index = DriveIndex(deviceName);
+  if (!index) return "";
+  std::optional<UsbSgDevice> device = map_.AtPosition(*index);
+  if (!device) return "";
+  return (deviceDir_ / ("sg" + std::to_string(device->number))).string();
+}
+
+int LinuxSgPassThrough::OpenNode(std::optional<unsigned> number) {
+  if (!number) return -1;
+  const std::string path = (deviceDir_ / ("sg" + std::to_string(*number))).string();
+  int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && (errno == EACCES || errno == EPERM)) denials_.Note({path});
+  return fd;
+}
+
 // Both devices a command through this digit may go to are opened now: which one it is depends
 // on the command, which Execute gets to see.
 std::unique_ptr<ScsiDrive> LinuxSgPassThrough::Open(const char* deviceName) {
   std::optional<unsigned> index = DriveIndex(deviceName);
   if (!index) return nullptr;
   std::optional<UsbSgDevice> atPosition = map_.AtPosition(*index);
-  const int scanFd =
-      OpenSg(deviceDir_, atPosition ? std::optional(atPosition->number) : std::nullopt);
-  const int commandFd = OpenSg(deviceDir_, map_.Named(*index));
+  const int scanFd = OpenNode(atPosition ? std::optional(atPosition->number) : std::nullopt);
+  const int commandFd = OpenNode(map_.Named(*index));
   if (scanFd < 0 && commandFd < 0) return nullptr;
   return std::make_unique<LinuxSgDrive>(map_, *index, std::move(atPosition), scanFd, commandFd);
 }

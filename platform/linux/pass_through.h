@@ -47,10 +47,17 @@ class LinuxSgPassThrough : public ScsiPassThrough {
   explicit LinuxSgPassThrough(std::filesystem::path sysfsRoot = "/sys",
                               std::filesystem::path deviceDir = "/dev");
   std::unique_ptr<ScsiDrive> Open(const char* deviceName) override;
+  std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
+  // The /dev/sgK behind the device name, for the probe; empty when there is none.
+  std::string NodeOf(const char* deviceName);
 
  private:
+  // Opens /dev/sgK for K = `number`; -1 when there is none or it cannot be opened.
+  int OpenNode(std::optional<unsigned> number);
+
   SgDriveMap map_;
   std::filesystem::path deviceDir_;
+  AccessDenialLog denials_;
 };
 
 }  // namespace omr72

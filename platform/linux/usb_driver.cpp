@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -81,6 +82,15 @@ class DeviceList {
   libusb_device** devices_ = nullptr;
   size_t size_ = 0;
 };
+
+// The device behind "\\.\ezusb-N": the N-th vendor-specific device in bus and port order.
+libusb_device* NthVendorDevice(const DeviceList& list, unsigned n) {
+  std::vector<UsbCandidate> candidates;
+  candidates.reserve(list.size());
+  for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
+  std::vector<size_t> order = OrderVendorDevices(candidates);
+  return n < order.size() ? list[order[n]] : nullptr;
+}
 
 class LinuxUsbDevice : public UsbDevice {
  public:
@@ -222,6 +232,12 @@ std::array<uint8_t, kDeviceDescriptorSize> SerializeDeviceDescriptor(
           d.iSerialNumber, d.bNumConfigurations};
 }
 
+std::string UsbfsNode(uint8_t bus, uint8_t address) {
+  char node[32];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", bus, address);
+  return node;
+}
+
 LinuxUsbDriver::LinuxUsbDriver() {
   if (libusb_init(&context_) != 0) context_ = nullptr;
 }
@@ -230,18 +246,34 @@ LinuxUsbDriver::~LinuxUsbDriver() {
   if (context_ != nullptr) libusb_exit(context_);
 }
 
+// The descriptor comes from sysfs and needs no access to the device itself.
+void LinuxUsbDriver::NoteDenial(libusb_device* device) {
+  libusb_device_descriptor d{};
+  libusb_get_device_descriptor(device, &d);
+  denials_.Note({UsbfsNode(libusb_get_bus_number(device), libusb_get_device_address(device)),
+                 d.idVendor, d.idProduct});
+}
+
 std::unique_ptr<UsbDevice> LinuxUsbDriver::Open(const char* path) {
   std::optional<unsigned> index = UsbDeviceIndex(path);
   if (!index || context_ == nullptr) return nullptr;
   DeviceList list(context_);
-  std::vector<UsbCandidate> candidates;
-  candidates.reserve(list.size());
-  for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
-  std::vector<size_t> order = OrderVendorDevices(candidates);
-  if (*index >= order.size()) return nullptr;
+  libusb_device* device = NthVendorDevice(list, *index);
+  if (device == nullptr) return nullptr;
   libusb_device_handle* handle = nullptr;
-  if (libusb_open(list[order[*index]], &handle) != 0) return nullptr;
+  const int rc = libusb_open(device, &handle);
+  if (rc == LIBUSB_ERROR_ACCESS) NoteDenial(device);
+  if (rc != 0) return nullptr;
   return std::make_unique<LinuxUsbDevice>(handle);
+}
+
+std::string LinuxUsbDriver::NodeOf(const char* path) {
+  std::optional<unsigned> index = UsbDeviceIndex(path);
+  if (!index || context_ == nullptr) return "";
+  DeviceList list(context_);
+  libusb_device* device = NthVendorDevice(list, *index);
+  if (device == nullptr) return "";
+  return UsbfsNode(libusb_get_bus_number(device), libusb_get_device_address(device));
 }
 
 std::unique_ptr<UsbDriver> NativePlatform::MakeUsbDriver() {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/usb_driver.h"
@@ -59,6 +60,9 @@ struct UsbEndpoint {
 std::optional<UsbEndpoint> PipeEndpoint(const std::vector<UsbEndpoint>& endpoints,
                                         const BulkPipeBlock& pipe, bool in);
 
+// The usbfs node of a device, /dev/bus/usb/BBB/DDD.
+std::string UsbfsNode(uint8_t bus, uint8_t address);
+
 // The 18 bytes of a device descriptor as they travel on the bus (multi-byte fields LE).
 std::array<uint8_t, kDeviceDescriptorSize> SerializeDeviceDescriptor(
     const libusb_device_descriptor& d);
@@ -71,9 +75,15 @@ class LinuxUsbDriver : public UsbDriver {
   LinuxUsbDriver& operator=(const LinuxUsbDriver&) = delete;
 
   std::unique_ptr<UsbDevice> Open(const char* path) override;
+  std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
+  // The usbfs node behind the path, for the probe; empty when there is none.
+  std::string NodeOf(const char* path);
 
  private:
+  void NoteDenial(libusb_device* device);
+
   libusb_context* context_ = nullptr;
+  AccessDenialLog denials_;
 };
 
 }  // namespace omr72

@@ -28,6 +28,10 @@ int main(int argc, char** argv) {
     std::fputs(sim::kSimUsage, stdout);
     return 0;
   }
+  if (options.version) {
+    std::printf("omr72-sim %s\n", OMR72_VERSION);
+    return 0;
+  }
   std::ofstream trace;
   if (options.traceFile) {
     trace.open(*options.traceFile, std::ios::binary | std::ios::trunc);

@@ -210,6 +210,8 @@ const std::map<std::string, OptionSpec>& Options() {
         },
         "a command number from 1"}},
       {"--help", {false, [](const std::string&, SimOptions& o) { return o.help = true; }, ""}},
+      {"--version",
+       {false, [](const std::string&, SimOptions& o) { return o.version = true; }, ""}},
   };
   return options;
 }
@@ -293,6 +295,7 @@ const char kSimUsage[] =
     "Tests:\n"
     "  --pause-at N                stop the process (SIGSTOP) after command N, where a test\n"
     "                              can send it signals before it goes on (not on Windows)\n"
-    "  --help                      this text\n";
+    "  --help                      this text\n"
+    "  --version                   the program's version\n";
 
 }  // namespace omr72::sim

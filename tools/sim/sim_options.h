@@ -17,6 +17,7 @@ struct SimOptions {
   std::vector<std::string> programArguments;  // handed to the updater after argv[0]
   std::optional<int> pauseAt;  // test hook: the process stops itself after this command
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv[1..]. Returns an error text (one line, no line end) for a bad option or value.
