@@ -65,7 +65,8 @@ class RunWatch {
       memoryAtHalf_ = HeldMemory();
     }
     if (quietOpens_ < limits_.waitOpens || path != pathAtHalf_) return;
-    const bool grew = HeldMemory() != memoryAtHalf_;  // before the texts below take any
+    const bool grew =
+        LiveHeapCounted() && HeldMemory() != memoryAtHalf_;  // before the texts below take any
     const char* polled = usbOpens_ && diskOpens_ ? "USB and disk" : usbOpens_ ? "USB" : "disk";
     throw RunStopped{
         false, std::string("polls ") + polled + ", recorder " + FaceName(host_.recorder().face()),
