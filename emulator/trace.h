@@ -30,6 +30,8 @@ class Trace {
   // Called with the command's number after each command is recorded (and after the sink).
   void SetCommandHook(std::function<void(int)> hook) { hook_ = std::move(hook); }
   const std::vector<std::string>& lines() const { return lines_; }
+  // The number the next traced request will get.
+  int next() const { return commands_ + 1; }
 
  private:
   std::set<int> fail_;

@@ -24,5 +24,8 @@ struct SimOptions {
 std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, SimOptions& out);
 
 extern const char kSimUsage[];
+// The options that configure the emulated recorder, its faults and the output files: the part
+// of the usage text that omr72-recorder shares.
+extern const char kSimModelOptionsHelp[];
 
 }  // namespace omr72::sim
