@@ -1,5 +1,6 @@
 // omr72-sweep: every flow of the updater with every fault the emulated recorder can produce at
-// each of its commands, a foreign disk at drive 0 and a foreign USB device at ezusb-0. Prints
+// each of its commands (the command fails; the recorder is unplugged just before it and plugged
+// in again), a foreign disk at drive 0 and a foreign USB device at ezusb-0. Prints
 //   sweep: N runs, E ended, W waited, B broke a rule
 // and exits with 1 when a run broke a rule. Runs are shared among worker processes; a worker
 // that crashes counts its run as broken and the rest of its share goes to a new worker.
@@ -46,7 +47,7 @@ const std::vector<Flow>& Flows() {
 struct Settings {
   int jobs = 2;
   bool detail = false;
-  std::vector<std::string> faults = {"fail"};
+  std::vector<std::string> faults = {"fail", "unplug"};
   SweepLimits limits;
 };
 
