@@ -56,6 +56,8 @@ std::optional<std::string> DocumentedEnding(const std::string& output) {
        "model tag refused"},
       {"or other key to exit.\n", "declined at a prompt"},
       {"Press 'L' to confirm load or other key to exit.\n", "declined at a prompt"},
+      {"Connect device to continue or press Esc to exit.\n", "no recorder, wait left"},
+      {"Firmware Updater version 1.1\n\n", "recorder gone at the route choice"},
   };
   for (const auto& [tail, name] : kEndings) {
     if (EndsWith(output, tail)) return name;
@@ -67,6 +69,17 @@ bool InRestartWaitStage(const std::string& output) {
   return EndsWith(output, "Replacing Boot Loader...") ||
          EndsWith(output, "Replacing Boot Loader...OK\n") ||
          EndsWith(output, "Replacing firmware...");
+}
+
+bool InConnectionWait(const std::string& output) {
+  return EndsWith(output, "Connect device to continue or press Esc to exit.\n");
+}
+
+std::optional<unsigned char> UnprintableByte(const std::string& output) {
+  for (unsigned char c : output) {
+    if ((c < 0x20 || c > 0x7E) && c != '\n' && c != '\r') return c;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> OkAfterFailedWriter(const std::vector<Event>& events) {

@@ -22,6 +22,13 @@ std::optional<std::string> DocumentedEnding(const std::string& output);
 // the boot-loader upgrade or the firmware replacement.
 bool InRestartWaitStage(const std::string& output);
 
+// True when the transcript stops in the wait for a recorder at start, which only Esc ends.
+bool InConnectionWait(const std::string& output);
+
+// The first byte of the transcript outside printable ASCII (and line ends): the program's own
+// texts have none, so such a byte came from a device.
+std::optional<unsigned char> UnprintableByte(const std::string& output);
+
 // When a microcontroller flash writer had a command that failed or never reached the recorder
 // and "OK\n" followed it: which writer ("usb" or "disk"). Nullopt when no such case occurred.
 std::optional<std::string> OkAfterFailedWriter(const std::vector<Event>& events);

@@ -27,6 +27,9 @@ TEST(SweepJudge, EndingsAreRecognisedOnlyAtTheEnd) {
        "Press any key to exit...\n",
        "model tag refused"},
       {"Press 'Y' to load firmware version 2.10 or other key to exit.\n", "declined at a prompt"},
+      {"Device is not connected.\nConnect device to continue or press Esc to exit.\n",
+       "no recorder, wait left"},
+      {"Orlo Mica R72 Firmware Updater version 1.1\n\n", "recorder gone at the route choice"},
       // A success line after a failure, a cut-off transcript, a wrong exit prompt.
       {"Replacing Boot Loader...OK\nPress any key to exit.\n", std::nullopt},
       {"Replacing firmware...", std::nullopt},
@@ -43,6 +46,18 @@ TEST(SweepJudge, RestartWaitsBelongToTheUpgradeAndTheReplacement) {
   EXPECT_FALSE(InRestartWaitStage("Device is connected.\nCurrent Boot Loader version: 1.0\n"));
   EXPECT_FALSE(InRestartWaitStage("Connect device to continue or press Esc to exit.\n"));
   EXPECT_FALSE(InRestartWaitStage("Replacing firmware...OK\n"));
+}
+
+TEST(SweepJudge, TheConnectionWaitAndDeviceBytesOnTheConsole) {
+  EXPECT_TRUE(InConnectionWait(
+      "Device is not connected.\nConnect device to continue or press Esc to exit.\n"));
+  EXPECT_FALSE(InConnectionWait("Replacing firmware..."));
+  EXPECT_EQ(UnprintableByte("Serial number: AB?DE\r\nOK\n"), std::nullopt);
+  EXPECT_EQ(UnprintableByte("Serial number: AB\x01"
+                            "DE\n"),
+            0x01);
+  EXPECT_EQ(UnprintableByte("Serial number: \xE9\n"), 0xE9);
+  EXPECT_EQ(UnprintableByte(std::string("A\0B", 3)), 0x00);
 }
 
 // A USB or disk writer run: 21 pages of one erase and eight chunks, command `failAt` failing

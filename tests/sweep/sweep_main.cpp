@@ -1,6 +1,7 @@
 // omr72-sweep: every flow of the updater with every fault the emulated recorder can produce at
 // each of its commands (the command fails; the recorder is unplugged just before it and plugged
-// in again), a foreign disk at drive 0 and a foreign USB device at ezusb-0. Prints
+// in again) and with seeded identification replies, a foreign disk at drive 0 and a foreign USB
+// device at ezusb-0. Prints
 //   sweep: N runs, E ended, W waited, B broke a rule
 // and exits with 1 when a run broke a rule. Runs are shared among worker processes; a worker
 // that crashes counts its run as broken and the rest of its share goes to a new worker.
@@ -47,7 +48,7 @@ const std::vector<Flow>& Flows() {
 struct Settings {
   int jobs = 2;
   bool detail = false;
-  std::vector<std::string> faults = {"fail", "unplug"};
+  std::vector<std::string> faults = {"fail", "unplug", "replies"};
   SweepLimits limits;
 };
 
@@ -67,6 +68,8 @@ std::vector<std::string> FaultAt(const std::string& fault, size_t k) {
   return {"--unplug-at", std::to_string(k), "--replug-after", "3"};
 }
 
+constexpr size_t kReplySeeds = 100;  // per flow
+
 // Each flow once without a fault (which also counts its commands), then once per command and
 // fault kind.
 std::vector<RunSpec> PlanRuns(const Settings& settings, const emu::KnownImages& images) {
@@ -76,6 +79,12 @@ std::vector<RunSpec> PlanRuns(const Settings& settings, const emu::KnownImages& 
     const size_t commands = RunOne(clean, images, settings.limits).commands;
     runs.push_back(clean);
     for (const std::string& fault : settings.faults) {
+      if (fault == "replies") {
+        for (size_t seed = 1; seed <= kReplySeeds; ++seed) {
+          runs.push_back(MakeSpec(flow, {"--reply-fuzz", std::to_string(seed)}));
+        }
+        continue;
+      }
       for (size_t k = 1; k <= commands; ++k) runs.push_back(MakeSpec(flow, FaultAt(fault, k)));
     }
   }
@@ -208,8 +217,8 @@ bool ParseArguments(int argc, char** argv, Settings& s) {
     } else if (arg == "--faults" && hasValue) {
       const std::string which = argv[++i];
       if (which == "all") {
-        s.faults = {"fail", "unplug"};
-      } else if (which == "fail" || which == "unplug") {
+        s.faults = {"fail", "unplug", "replies"};
+      } else if (which == "fail" || which == "unplug" || which == "replies") {
         s.faults = {which};
       } else {
         return false;
@@ -229,7 +238,8 @@ int Main(int argc, char** argv) {
   Settings settings;
   if (!ParseArguments(argc, argv, settings)) {
     std::fputs(
-        "usage: omr72-sweep [--jobs N] [--faults fail|unplug|all] [--wait-opens N] [--detail]\n",
+        "usage: omr72-sweep [--jobs N] [--faults fail|unplug|replies|all] [--wait-opens N] "
+        "[--detail]\n",
         stderr);
     return 2;
   }

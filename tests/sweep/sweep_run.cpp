@@ -238,10 +238,16 @@ RunResult RunOne(const RunSpec& spec, const emu::KnownImages& images, const Swee
   } else if (stopped->runaway) {
     Broke(broken, "more than " + std::to_string(limits.runawayCommands) + " commands");
   } else {
-    if (!InRestartWaitStage(console.output())) Broke(broken, "waits outside a restart");
+    const bool connectionWait = InConnectionWait(console.output());
+    if (!InRestartWaitStage(console.output()) && !connectionWait) {
+      Broke(broken, "waits outside a restart");
+    }
     if (stopped->memoryGrew) Broke(broken, "memory grew during the wait");
     result.outcome = Outcome::kWaited;
-    result.label = stopped->wait;
+    result.label = connectionWait ? "no recorder found: connection wait" : stopped->wait;
+  }
+  if (auto byte = UnprintableByte(console.output())) {
+    Broke(broken, "byte " + std::to_string(*byte) + " from a device on the console");
   }
   if (auto writer = OkAfterFailedWriter(watch.events())) {
     Broke(broken, "OK after the " + *writer + " flash writer had a failed command");
