@@ -1,12 +1,12 @@
 #!/bin/bash
-# The packages, after tools/test.sh has built build/default and build/win32: the .deb and the
+# The packages, after tools/test.sh has built build/linux and build/win32: the .deb and the
 # Windows zip into build/packages. Then the payloads that the Windows builds, and the zip's
 # executable, carry are checked byte for byte against the payloads they were built from.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 rm -rf build/packages
-cpack --config build/default/CPackConfig.cmake -B build/packages >/dev/null
+cpack --config build/linux/CPackConfig.cmake -B build/packages >/dev/null
 cpack --config build/win32/CPackConfig.cmake -B build/packages >/dev/null
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.txt)
@@ -20,7 +20,7 @@ if [ "$listed" != "$wanted" ]; then
 fi
 rm -rf build/packages/zip-check
 unzip -q "$zip" -d build/packages/zip-check
-build/default/tools/image/omr72-image extract "build/packages/zip-check/$top/OMR72_FW_Updater.exe" \
+build/linux/tools/image/omr72-image extract "build/packages/zip-check/$top/OMR72_FW_Updater.exe" \
   build/packages/zip-check/payloads >/dev/null
 payloads=$(cat build/win32/omr72-payload-dir.txt)
 for name in FWC BRC BRC20; do

@@ -16,6 +16,7 @@ bool IsConfirmKey(uint16_t key) {
 }
 
 void Dialogue::Print(const char* format, ...) {
+  status_.Clear();
   va_list args;
   va_start(args, format);
   va_list copy;
@@ -49,7 +50,7 @@ void Dialogue::FinalEnding() {
   ReadKey();
 }
 
-Dialogue::Held::Held(Console& console) : console_(console) {
+Dialogue::Held::Held(Console& console, StatusLine& status) : console_(console), status_(status) {
   console_.HoldInterrupts(messages::kWriteBeingFinished);
 }
 

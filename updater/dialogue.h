@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/console.h"
+#include "updater/status_line.h"
 
 namespace omr72 {
 
@@ -14,8 +15,9 @@ bool IsConfirmKey(uint16_t key);
 
 class Dialogue {
  public:
-  explicit Dialogue(Console& console) : console_(console) {}
+  explicit Dialogue(Console& console) : console_(console), status_(console) {}
 
+  // Takes back the status line first, so that what is printed follows the line as it was.
   void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // One key press: a key without a character gives its key code shifted left by 8.
   uint16_t ReadKey();
@@ -28,23 +30,31 @@ class Dialogue {
   // returns: a write cut short leaves a recorder that may no longer start. Returns its result.
   template <typename Write>
   bool Uninterrupted(Write&& write) {
-    Held held(console_);
+    Held held(console_, status_);
     return write();
   }
+  // Live text after the current line, on a terminal only.
+  StatusLine& Status() { return status_; }
 
  private:
   class Held {
    public:
-    explicit Held(Console& console);
-    ~Held() { console_.ReleaseInterrupts(); }
+    Held(Console& console, StatusLine& status);
+    // A signal held meanwhile ends the program here: the progress is taken back first.
+    ~Held() {
+      status_.Clear();
+      console_.ReleaseInterrupts();
+    }
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
 
    private:
     Console& console_;
+    StatusLine& status_;
   };
 
   Console& console_;
+  StatusLine status_;
 };
 
 }  // namespace omr72

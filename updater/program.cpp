@@ -58,7 +58,8 @@ int RunProgram(Platform& platform, int argc, char** argv) {
     return 0;
   }
   ImageStore images(platform.module, modulePath);
-  RunUpdateProcedure({*route, disk, platform.sleeper, images, dialogue, updater});
+  RestartWait restart(platform.sleeper, platform.clock, dialogue.Status());
+  RunUpdateProcedure({*route, disk, restart, images, dialogue, updater});
   return 0;
 }
 

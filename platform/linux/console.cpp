@@ -155,20 +155,9 @@ void WriteText(int fd, const char* text) {
   WriteAll(fd, text, length);
 }
 
-// The notice goes on the line below the current one, which is then left as it was.
-void ShowNotice() {
-  if (g_hold.outputFd < 0 || g_hold.notice == nullptr) return;
-  WriteText(g_hold.outputFd, "\r\n");
-  WriteText(g_hold.outputFd, g_hold.notice);
-  g_hold.shown = 1;
-}
-
-// Clears the notice's line and puts the cursor back at the end of the line above.
-void EraseNotice() {
-  if (!g_hold.shown) return;
-  g_hold.shown = 0;
-  WriteText(g_hold.outputFd, "\r\x1b[2K\x1b[A\r");
-  int column = g_hold.column;
+// "ESC [ n C": the cursor `column` places right, from the start of its line.
+void MoveToColumn(int fd, int column) {
+  WriteText(fd, "\r");
   if (column <= 0) return;
   char forward[16];
   size_t n = sizeof forward;
@@ -179,7 +168,26 @@ void EraseNotice() {
   } while (column > 0 && n > 2);
   forward[--n] = '[';
   forward[--n] = '\x1b';
-  WriteAll(g_hold.outputFd, forward + n, sizeof forward - n);
+  WriteAll(fd, forward + n, sizeof forward - n);
+}
+
+// The notice goes on the line below the cursor's, and the cursor comes back where it was, so
+// that what the program still writes on its line (the progress of the write) stays there.
+void ShowNotice() {
+  if (g_hold.outputFd < 0 || g_hold.notice == nullptr) return;
+  WriteText(g_hold.outputFd, "\r\n");
+  WriteText(g_hold.outputFd, g_hold.notice);
+  WriteText(g_hold.outputFd, "\x1b[A");
+  MoveToColumn(g_hold.outputFd, g_hold.column);
+  g_hold.shown = 1;
+}
+
+// Clears the notice's line below and comes back to where the cursor stood.
+void EraseNotice() {
+  if (!g_hold.shown) return;
+  g_hold.shown = 0;
+  WriteText(g_hold.outputFd, "\x1b[B\r\x1b[2K\x1b[A");
+  MoveToColumn(g_hold.outputFd, g_hold.column);
 }
 
 void EndBy(int signal) {
@@ -372,11 +380,18 @@ int LinuxConsole::ReadRawKey() {
 }
 
 void LinuxConsole::Write(std::string_view text) {
-  const size_t lineEnd = text.find_last_of("\r\n");
-  const size_t sinceLineEnd =
-      lineEnd == std::string_view::npos ? text.size() : text.size() - lineEnd - 1;
-  g_hold.column = lineEnd == std::string_view::npos ? g_hold.column + static_cast<int>(sinceLineEnd)
-                                                    : static_cast<int>(sinceLineEnd);
+  // Where the cursor will stand on its line, for the notice of a held signal.
+  int column = g_hold.column;
+  for (char c : text) {
+    if (c == '\n' || c == '\r') {
+      column = 0;
+    } else if (c == '\b') {
+      column = column > 0 ? column - 1 : 0;
+    } else {
+      ++column;
+    }
+  }
+  g_hold.column = column;
   while (!text.empty()) {
     ssize_t n = write(output_, text.data(), text.size());
     if (n < 0 && errno == EINTR) continue;

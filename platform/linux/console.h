@@ -68,6 +68,7 @@ class LinuxConsole : public Console {
   void Write(std::string_view text) override;
   void HoldInterrupts(const char* notice) override;
   void ReleaseInterrupts() override;
+  bool IsTerminal() const override { return isatty(output_) == 1; }
 
  private:
   enum class Read { kByte, kTimeout, kEnd };

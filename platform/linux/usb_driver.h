@@ -1,9 +1,11 @@
 // Linux: the general-purpose USB driver's device objects provided through libusb-1.0.
 //
-// There is no EZ-USB driver on Linux, so "\\.\ezusb-N" names the N-th vendor-specific USB
-// device (first interface of class 0xFF), counted in bus and port-path order so that the
-// numbering does not change from one scan to the next while the same devices are plugged in.
-// The four driver requests are mapped onto libusb calls with the same meaning.
+// There is no EZ-USB driver on Linux, so "\\.\ezusb-N" names the N-th device that the driver
+// would serve, as its INF file lists them: the vendor:product pairs of kServedUsbDevices (the
+// list the udev rules are made from), counted in bus and port-path order so that the numbering
+// does not change from one scan to the next while the same devices are plugged in. No other
+// device is ever opened. The four driver requests are mapped onto libusb calls with the same
+// meaning.
 #pragma once
 
 #include <libusb.h>
@@ -13,8 +15,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <span>
 #include <vector>
 
+#include "platform/linux/served_usb_devices.h"
 #include "platform/usb_driver.h"
 
 namespace omr72 {
@@ -28,14 +32,15 @@ struct UsbLocation {
 
 struct UsbCandidate {
   UsbLocation location;
-  bool vendorSpecific = false;  // config 0, interface 0, altsetting 0 has class 0xFF
+  UsbId id;
 };
 
 // The digit N of "\\.\ezusb-N"; nothing for any other path.
 std::optional<unsigned> UsbDeviceIndex(const char* path);
 
-// Indices into `candidates` of the vendor-specific devices, in bus and port-path order.
-std::vector<size_t> OrderVendorDevices(const std::vector<UsbCandidate>& candidates);
+// Indices into `candidates` of the devices whose ids are in `served`, in bus and port-path order.
+std::vector<size_t> OrderServedDevices(const std::vector<UsbCandidate>& candidates,
+                                       std::span<const UsbId> served = kServedUsbDevices);
 
 struct ControlSetup {
   uint8_t requestType = 0;  // bmRequestType
@@ -80,9 +85,10 @@ class LinuxUsbDriver : public UsbDriver {
   std::string NodeOf(const char* path);
 
  private:
+  std::shared_ptr<libusb_context> Context(unsigned index);
   void NoteDenial(libusb_device* device);
 
-  libusb_context* context_ = nullptr;
+  std::shared_ptr<libusb_context> context_;
   AccessDenialLog denials_;
 };
 

@@ -37,29 +37,34 @@ void WriteConsoleText(const char* text) {
   WriteConsoleA(g_hold.output, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
 }
 
-// The notice goes on the line below the cursor's; the cursor comes back where it was.
-CONSOLE_SCREEN_BUFFER_INFO g_before{};
+// The notice goes on the line below the cursor's, and the cursor comes back where it was, so
+// that what the program still writes on its line (the progress of the write) stays there.
+SHORT g_noticeLine = 0;
 
 void ShowNotice() {
   if (!g_hold.output || !g_hold.notice) return;
-  if (!GetConsoleScreenBufferInfo(g_hold.output, &g_before)) return;
+  CONSOLE_SCREEN_BUFFER_INFO before{};
+  if (!GetConsoleScreenBufferInfo(g_hold.output, &before)) return;
   WriteConsoleText("\r\n");
   WriteConsoleText(g_hold.notice);
+  CONSOLE_SCREEN_BUFFER_INFO after{};
+  if (!GetConsoleScreenBufferInfo(g_hold.output, &after)) return;
+  // The notice may have scrolled the buffer by a line: the line above it is the one we left.
+  g_noticeLine = after.dwCursorPosition.Y;
+  const COORD back{before.dwCursorPosition.X,
+                   static_cast<SHORT>(g_noticeLine > 0 ? g_noticeLine - 1 : 0)};
+  SetConsoleCursorPosition(g_hold.output, back);
   InterlockedExchange(&g_hold.shown, 1);
 }
 
+// Blanks the notice's line; the cursor stays where the program left it.
 void EraseNotice() {
   if (!InterlockedExchange(&g_hold.shown, 0)) return;
   CONSOLE_SCREEN_BUFFER_INFO now{};
   if (!GetConsoleScreenBufferInfo(g_hold.output, &now)) return;
-  const COORD lineStart{0, now.dwCursorPosition.Y};
   DWORD cleared = 0;
-  FillConsoleOutputCharacterA(g_hold.output, ' ', static_cast<DWORD>(now.dwSize.X), lineStart,
-                              &cleared);
-  // The notice may have scrolled the buffer by a line: the line above it is the one we left.
-  const COORD back{g_before.dwCursorPosition.X,
-                   static_cast<SHORT>(now.dwCursorPosition.Y > 0 ? now.dwCursorPosition.Y - 1 : 0)};
-  SetConsoleCursorPosition(g_hold.output, back);
+  FillConsoleOutputCharacterA(g_hold.output, ' ', static_cast<DWORD>(now.dwSize.X),
+                              COORD{0, g_noticeLine}, &cleared);
 }
 
 BOOL WINAPI OnControl(DWORD event) {
@@ -70,6 +75,15 @@ BOOL WINAPI OnControl(DWORD event) {
 }
 
 }  // namespace
+
+// 0xE0 is also a character: 'р' in code page 866, the console's code page for the Russian
+// texts. Only when the key code is already waiting behind it (as _getch queues it with the
+// prefix) is it the prefix of a key without a character.
+int ReadConsoleKey(int (*getch)(), int (*kbhit)()) {
+  const int key = getch();
+  if (key == kExtendedKeyPrefix) return kbhit() != 0 ? 0 : key;
+  return key;
+}
 
 Win32Console::Win32Console(HANDLE input) : input_(input), console_(false) {
   DWORD mode = 0;
@@ -114,10 +128,7 @@ bool Win32Console::KeyWaiting() {
 }
 
 int Win32Console::ReadRawKey() {
-  if (console_) {
-    int key = _getch();
-    return key == kExtendedKeyPrefix ? 0 : key;
-  }
+  if (console_) return ReadConsoleKey(_getch, _kbhit);
   uint8_t byte = 0;
   return ReadByte(byte) ? scripted_.Next(byte) : kEndOfInput;
 }
@@ -125,6 +136,12 @@ int Win32Console::ReadRawKey() {
 void Win32Console::Write(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
+}
+
+// A console screen buffer has a console mode; a pipe or file has none.
+bool Win32Console::IsTerminal() const {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 void Win32Console::HoldInterrupts(const char* notice) {

@@ -10,6 +10,10 @@
 
 namespace omr72 {
 
+// One key from the console as ReadRawKey reports it; `getch` and `kbhit` are _getch and _kbhit
+// (parameters so that tests can stand in for the console).
+int ReadConsoleKey(int (*getch)(), int (*kbhit)());
+
 class Win32Console : public Console {
  public:
   explicit Win32Console(HANDLE input = GetStdHandle(STD_INPUT_HANDLE));
@@ -19,6 +23,7 @@ class Win32Console : public Console {
   void Write(std::string_view text) override;
   void HoldInterrupts(const char* notice) override;
   void ReleaseInterrupts() override;
+  bool IsTerminal() const override;
 
  private:
   bool ReadByte(uint8_t& byte);

@@ -43,6 +43,12 @@ class CheckedConsole : public Console {
   emu::ScriptedConsole inner_;
 };
 
+// Emulated time does not pass: the waits' hints are for terminals, which these runs are not.
+class StoppedClock : public Clock {
+ public:
+  uint64_t NowMs() override { return 0; }
+};
+
 ProgramModule& Module() {
   static std::unique_ptr<ProgramModule> module = NativePlatform::MakeProgramModule();
   return *module;
@@ -91,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::HostilePassThrough scsi(hostile);
   fuzz::CheckedConsole console(fuzz::kKeys);
   emu::EmulatedLock lock;
-  Platform platform{usb, scsi, lock, console, host.sleeper(), fuzz::Module()};
+  fuzz::StoppedClock clock;
+  Platform platform{usb, scsi, lock, console, host.sleeper(), fuzz::Module(), clock};
   char program[] = "omr72-fuzz";
   char* argv[] = {program, nullptr};
   try {

@@ -128,7 +128,8 @@ TEST_F(RecorderProcess, MainFlowsMatchTheSimulator) {
       emu::EmulatedLock lock;
       NoSleep sleeper;
       std::unique_ptr<ProgramModule> module = NativePlatform::MakeProgramModule();
-      Platform platform{usb, scsi, lock, console, sleeper, *module};
+      SteadyClock clock;
+      Platform platform{usb, scsi, lock, console, sleeper, *module, clock};
       char name[] = "omr72-sim";
       char* argv[] = {name, nullptr};
       EXPECT_EQ(RunProgram(platform, 1, argv), 0);

@@ -103,6 +103,12 @@ class RunWatch {
   std::string pathAtHalf_;
 };
 
+// Emulated time does not pass: the waits' hints are for terminals, which these runs are not.
+class StoppedClock : public Clock {
+ public:
+  uint64_t NowMs() override { return 0; }
+};
+
 class TapUsb : public UsbDriver {
  public:
   TapUsb(UsbDriver& inner, RunWatch& watch) : inner_(inner), watch_(watch) {}
@@ -214,7 +220,8 @@ RunResult RunOne(const RunSpec& spec, const emu::KnownImages& images, const Swee
   TapConsole console(spec.keys, watch);
   emu::EmulatedLock lock;
   std::unique_ptr<ProgramModule> module = NativePlatform::MakeProgramModule();
-  Platform platform{usb, scsi, lock, console, host.sleeper(), *module};
+  StoppedClock clock;
+  Platform platform{usb, scsi, lock, console, host.sleeper(), *module, clock};
 
   std::string program = "omr72-sim";
   std::vector<char*> programArgv = {program.data(), nullptr};

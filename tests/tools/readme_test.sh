@@ -1,5 +1,5 @@
 #!/bin/bash
-# The README's commands, run as a new user would type them (build/default stands for this
+# The README's commands, run as a new user would type them (build/linux stands for this
 # build): its transcript is what omr72-sim prints today, its C example compiles and reads the
 # emulated recorder, and every command listed below is in the README word for word and works.
 # Commands not run here are run by CI: tools/test.sh itself, tools/demo.sh (demo_test.sh), the
@@ -18,23 +18,26 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 # command, then the exit code it must end with
 commands=(
-  "printf 'YLY' | build/default/tools/sim/omr72-sim --latency none" 0
-  "printf 'YLY' | build/default/tools/sim/omr72-sim --route usb --trace /tmp/trace.txt" 0
-  "build/default/tools/probe/omr72-probe --emulated --route both" 0
-  "build/default/tools/probe/omr72-probe" 1
-  "build/default/tools/image/omr72-image info images/samples" 0
-  "build/default/pages/omr72-pages --emulated info" 0
+  "printf 'YLY' | build/linux/tools/sim/omr72-sim --latency none" 0
+  "printf 'YLY' | build/linux/tools/sim/omr72-sim --route usb --trace /tmp/trace.txt" 0
+  "build/linux/tools/probe/omr72-probe --emulated --route both" 0
+  "build/linux/tools/probe/omr72-probe" 1
+  "build/linux/tools/image/omr72-image info images/samples" 0
+  "build/linux/pages/omr72-pages --emulated info" 0
+  # Here without a terminal nor keys; on a terminal they are run by terminal_process_test.
+  "build/linux/tools/sim/omr72-sim" 0
+  "build/linux/tools/sim/omr72-sim --no-return" 0
 )
 for ((i = 0; i < ${#commands[@]}; i += 2)); do
   command=${commands[i]} wanted=${commands[i + 1]}
   grep -qF -- "$command" "$readme" || fail "the README no longer says: $command"
   rc=0
-  bash -c "${command//build\/default/$build}" >"$work/out" 2>&1 </dev/null || rc=$?
+  bash -c "${command//build\/linux/$build}" >"$work/out" 2>&1 </dev/null || rc=$?
   [ "$rc" -eq "$wanted" ] || fail "$command: exit $rc, wanted $wanted: $(cat "$work/out")"
 done
 
 # The transcript: the indented lines after the command, up to the final prompt.
-sed -n "/^    \$ printf 'YLY' | build\/default\/tools\/sim\/omr72-sim --latency none$/,/^    Press any key to exit...$/p" \
+sed -n "/^    \$ printf 'YLY' | build\/linux\/tools\/sim\/omr72-sim --latency none$/,/^    Press any key to exit...$/p" \
   "$readme" | tail -n +2 | sed 's/^    //' >"$work/readme-transcript"
 printf 'YLY' | "$build/tools/sim/omr72-sim" --latency none | tr -d '\r' >"$work/transcript"
 [ -s "$work/readme-transcript" ] || fail "no transcript in the README"

@@ -77,7 +77,8 @@ Outputs WaitWithDenials(std::vector<AccessDenial> usb, std::vector<AccessDenial>
   emu::ScriptedConsole console("\x1B");
   emu::EmulatedLock lock;
   std::unique_ptr<ProgramModule> module = NativePlatform::MakeProgramModule();
-  Platform platform{usbDriver, passThrough, lock, console, host.sleeper(), *module};
+  SteadyClock clock;
+  Platform platform{usbDriver, passThrough, lock, console, host.sleeper(), *module, clock};
   char name[] = "omr72-updater";
   char* argv[] = {name, nullptr};
   ::testing::internal::CaptureStderr();

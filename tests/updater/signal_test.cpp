@@ -196,8 +196,11 @@ TEST(RealSignals, OnATerminalTheNoticeComesAndGoesAndTheTerminalIsPutBack) {
   const size_t notice = held.output.find("\r\nFinishing the write to the recorder first");
   ASSERT_NE(notice, std::string::npos) << held.output;
   EXPECT_EQ(held.output.find("Finishing", notice + 3), std::string::npos);  // once
-  // Erased: the line cleared, the cursor back at the end of "Replacing Boot Loader...".
-  EXPECT_NE(held.output.find("\r\x1b[2K\x1b[A\r\x1b[24C", notice), std::string::npos);
+  // The cursor goes back up to its line at once, where the progress goes on.
+  EXPECT_EQ(held.output.find("\x1b[A\r\x1b[", notice), held.output.find("\x1b[", notice + 2));
+  // Erased: the progress taken back, the notice's line cleared, the cursor back at the end of
+  // "Replacing Boot Loader...".
+  EXPECT_NE(held.output.find("\x1b[B\r\x1b[2K\x1b[A\r\x1b[24C", notice), std::string::npos);
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
 
   // Keys have been read (raw mode) when the signal ends the run outside a write.
