@@ -80,6 +80,10 @@ void EmulatedHost::SetTraceSink(std::function<void(const std::string&)> sink) {
   impl_->host.trace.SetSink(std::move(sink));
 }
 
+void EmulatedHost::SetCommandHook(std::function<void(int)> hook) {
+  impl_->host.trace.SetCommandHook(std::move(hook));
+}
+
 const std::vector<std::string>& EmulatedHost::trace() const {
   return impl_->host.trace.lines();
 }

@@ -93,6 +93,8 @@ class EmulatedHost {
 
   // Called with every trace line as it happens (for --trace FILE).
   void SetTraceSink(std::function<void(const std::string&)> sink);
+  // Called with the number of every command that reached a device, once it is traced.
+  void SetCommandHook(std::function<void(int)> hook);
   // Trace lines so far, in the --trace format.
   const std::vector<std::string>& trace() const;
   // The recorder's state as one JSON object (the --state format), without a line end.

@@ -45,6 +45,7 @@ Fault Trace::BeginCommand() {
 void Trace::Record(std::string line) {
   lines_.push_back(std::move(line));
   if (sink_) sink_(lines_.back());
+  if (hook_) hook_(commands_);
 }
 
 std::string FormatScsiTrace(int drive, const Cdb& cdb, uint8_t dataIn, uint32_t length, bool ok) {

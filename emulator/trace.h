@@ -27,6 +27,8 @@ class Trace {
   Fault BeginCommand();
   void Record(std::string line);
   void SetSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
+  // Called with the command's number after each command is recorded (and after the sink).
+  void SetCommandHook(std::function<void(int)> hook) { hook_ = std::move(hook); }
   const std::vector<std::string>& lines() const { return lines_; }
   // The number the next traced request will get.
   int next() const { return commands_ + 1; }
@@ -37,6 +39,7 @@ class Trace {
   int commands_ = 0;
   std::vector<std::string> lines_;
   std::function<void(const std::string&)> sink_;
+  std::function<void(int)> hook_;
 };
 
 std::string FormatScsiTrace(int drive, const Cdb& cdb, uint8_t dataIn, uint32_t length, bool ok);

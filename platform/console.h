@@ -45,6 +45,14 @@ class Console {
   virtual int ReadRawKey() = 0;
   virtual void Write(std::string_view text) = 0;
   virtual bool IsTerminal() const { return false; }
+
+  // Between these two calls a request to end the program (SIGINT, SIGTERM or SIGHUP; Ctrl+C or
+  // Ctrl+Break on Windows) is held: the first one shows `notice` once on a line of its own when
+  // the output is a terminal, and ReleaseInterrupts erases it, puts the terminal back and ends
+  // the program as that request would have. Outside a hold such a request ends the program at
+  // once. Holds do not nest. Consoles without such requests (scripted ones) ignore both calls.
+  virtual void HoldInterrupts(const char* notice) { (void)notice; }
+  virtual void ReleaseInterrupts() {}
 };
 
 }  // namespace omr72

@@ -50,4 +50,8 @@ void Dialogue::FinalEnding() {
   ReadKey();
 }
 
+Dialogue::Held::Held(Console& console, StatusLine& status) : console_(console), status_(status) {
+  console_.HoldInterrupts(messages::kWriteBeingFinished);
+}
+
 }  // namespace omr72

@@ -26,10 +26,33 @@ class Dialogue {
   void ErrorEnding();
   // "Press any key to exit...\n" and one key.
   void FinalEnding();
+  // Runs a write into the recorder's flash with requests to end the program held until it
+  // returns: a write cut short leaves a recorder that may no longer start. Returns its result.
+  template <typename Write>
+  bool Uninterrupted(Write&& write) {
+    Held held(console_, status_);
+    return write();
+  }
   // Live text after the current line, on a terminal only.
   StatusLine& Status() { return status_; }
 
  private:
+  class Held {
+   public:
+    Held(Console& console, StatusLine& status);
+    // A signal held meanwhile ends the program here: the progress is taken back first.
+    ~Held() {
+      status_.Clear();
+      console_.ReleaseInterrupts();
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    Console& console_;
+    StatusLine& status_;
+  };
+
   Console& console_;
   StatusLine status_;
 };

@@ -52,8 +52,10 @@ void RunFirmwareReplacement(const FirmwareReplacement& r) {
   ScsiEraseFlashPage(r.disk, wire::kBootLoaderPageAddress);
   ScsiRestart(r.disk);
   r.restart.Wait(present, present);
-  if (!ScsiWriteMcuFlash(r.disk, McuImage(r.images.FirmwareImage(), kMcuImageSize),
-                         ShowProgress(r.dialogue.Status()))) {
+  if (!r.dialogue.Uninterrupted([&] {
+        return ScsiWriteMcuFlash(r.disk, McuImage(r.images.FirmwareImage(), kMcuImageSize),
+                                 ShowProgress(r.dialogue.Status()));
+      })) {
     r.dialogue.Print("%s", messages::kFailed);
     r.dialogue.FinalEnding();
     return;

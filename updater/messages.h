@@ -4,6 +4,10 @@
 
 namespace omr72::messages {
 
+// Shown on a terminal only, on a line of its own that is erased again, when the user asks the
+// program to end while a write into the recorder's flash runs.
+inline constexpr char kWriteBeingFinished[] =
+    "Finishing the write to the recorder first; the program ends after it.";
 inline constexpr char kBanner[] = "Orlo Mica R72 Firmware Updater version 1.1\n\n";
 inline constexpr char kCloseOtherApplications[] =
     "Close all other digital recorder applications and try again.\n";

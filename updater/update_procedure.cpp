@@ -87,7 +87,9 @@ bool UpgradeFlashPages(RecorderRoute& route, ScsiLink& disk, RestartWait& restar
   route.Flash().ErasePage(wire::kBootLoaderPageAddress);
   route.Restart();
   restart.Wait(present, present);
-  if (!WriteMcuFlash(route.Flash(), image, ShowProgress(dialogue.Status()))) return false;
+  if (!dialogue.Uninterrupted(
+          [&] { return WriteMcuFlash(route.Flash(), image, ShowProgress(dialogue.Status())); }))
+    return false;
   dialogue.Print("%s", messages::kOk);
   route.Restart();
   restart.Wait(present, [&] { return disk.IsConnected(); });
@@ -96,7 +98,9 @@ bool UpgradeFlashPages(RecorderRoute& route, ScsiLink& disk, RestartWait& restar
 
 bool UpgradeNandBlock(RecorderRoute& route, ScsiLink& disk, RestartWait& restart,
                       NandBootImage image, Dialogue& dialogue) {
-  if (!route.RewriteNandBootBlock(image, ShowProgress(dialogue.Status()))) return false;
+  if (!dialogue.Uninterrupted(
+          [&] { return route.RewriteNandBootBlock(image, ShowProgress(dialogue.Status())); }))
+    return false;
   dialogue.Print("%s", messages::kOk);
   restart.Wait([&] { return route.IsPresent(); }, [&] { return disk.IsConnected(); });
   return true;

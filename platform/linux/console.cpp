@@ -5,7 +5,8 @@
 // generation (Ctrl-C) and output processing stay on: Ctrl-C ends the program as it does on
 // Windows, and "\n" still starts a new line. The terminal is put back when the console goes,
 // at exit, and on SIGINT, SIGTERM and SIGHUP, which are then delivered again with their
-// default action. Enter gives '\r', as on Windows.
+// default action; during a hold (HoldInterrupts) they wait for its end. Enter gives '\r', as
+// on Windows.
 //
 // When standard input is not a terminal every byte is a key as it stands; at the end of the
 // input no key is waiting and every read returns kEndOfInput at once.
@@ -120,19 +121,98 @@ struct SavedTerminal {
 };
 SavedTerminal g_saved;
 
+// A hold of the end signals, and what the handler needs to show and later erase its notice.
+struct Hold {
+  volatile sig_atomic_t holding = 0;
+  volatile sig_atomic_t pending = 0;  // the first signal that arrived during the hold
+  volatile sig_atomic_t shown = 0;    // the notice is on the screen
+  volatile sig_atomic_t column = 0;   // where the cursor stood on its line before the notice
+  int outputFd = -1;                  // a terminal, or -1: no notice
+  const char* notice = nullptr;
+};
+Hold g_hold;
+
 void RestoreTerminal() {
   if (!g_saved.active) return;
   tcsetattr(g_saved.fd, TCSANOW, &g_saved.original);
   g_saved.active = 0;
 }
 
-void RestoreAndDie(int signal) {
+// Only async-signal-safe calls from here on: these run in the signal handler.
+void WriteAll(int fd, const char* text, size_t length) {
+  while (length > 0) {
+    const ssize_t n = write(fd, text, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+void WriteText(int fd, const char* text) {
+  size_t length = 0;
+  while (text[length] != '\0') ++length;
+  WriteAll(fd, text, length);
+}
+
+// "ESC [ n C": the cursor `column` places right, from the start of its line.
+void MoveToColumn(int fd, int column) {
+  WriteText(fd, "\r");
+  if (column <= 0) return;
+  char forward[16];
+  size_t n = sizeof forward;
+  forward[--n] = 'C';
+  do {
+    forward[--n] = static_cast<char>('0' + column % 10);
+    column /= 10;
+  } while (column > 0 && n > 2);
+  forward[--n] = '[';
+  forward[--n] = '\x1b';
+  WriteAll(fd, forward + n, sizeof forward - n);
+}
+
+// The notice goes on the line below the cursor's, and the cursor comes back where it was, so
+// that what the program still writes on its line (the progress of the write) stays there.
+void ShowNotice() {
+  if (g_hold.outputFd < 0 || g_hold.notice == nullptr) return;
+  WriteText(g_hold.outputFd, "\r\n");
+  WriteText(g_hold.outputFd, g_hold.notice);
+  WriteText(g_hold.outputFd, "\x1b[A");
+  MoveToColumn(g_hold.outputFd, g_hold.column);
+  g_hold.shown = 1;
+}
+
+// Clears the notice's line below and comes back to where the cursor stood.
+void EraseNotice() {
+  if (!g_hold.shown) return;
+  g_hold.shown = 0;
+  WriteText(g_hold.outputFd, "\x1b[B\r\x1b[2K\x1b[A");
+  MoveToColumn(g_hold.outputFd, g_hold.column);
+}
+
+void EndBy(int signal) {
   RestoreTerminal();
-  // The handler was installed with SA_RESETHAND: the default action follows on return.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  // Inside the handler the signal is blocked until it returns; outside it, it acts at once.
   raise(signal);
 }
 
-void InstallRestorers() {
+void OnEndSignal(int signal) {
+  if (!g_hold.holding) {
+    EndBy(signal);
+    return;
+  }
+  if (g_hold.pending) return;
+  g_hold.pending = signal;
+  ShowNotice();
+}
+
+// Installed once, over the default action only: a program that ignores these signals keeps
+// them ignored.
+void InstallHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
@@ -141,9 +221,9 @@ void InstallRestorers() {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
     struct sigaction action {};
-    action.sa_handler = RestoreAndDie;
+    action.sa_handler = OnEndSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
+    for (int other : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, other);
     sigaction(signal, &action, nullptr);
   }
 }
@@ -233,7 +313,6 @@ void LinuxConsole::EnsureRaw() {
   if (!terminal_ || madeRaw_ || g_saved.active) return;
   termios original{};
   if (tcgetattr(input_, &original) != 0) return;
-  InstallRestorers();
   termios raw = original;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
   raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
@@ -243,6 +322,7 @@ void LinuxConsole::EnsureRaw() {
   g_saved.original = original;
   g_saved.active = 1;
   madeRaw_ = true;
+  InstallHandlers();
   tcsetattr(input_, TCSANOW, &raw);
 }
 
@@ -300,12 +380,40 @@ int LinuxConsole::ReadRawKey() {
 }
 
 void LinuxConsole::Write(std::string_view text) {
+  // Where the cursor will stand on its line, for the notice of a held signal.
+  int column = g_hold.column;
+  for (char c : text) {
+    if (c == '\n' || c == '\r') {
+      column = 0;
+    } else if (c == '\b') {
+      column = column > 0 ? column - 1 : 0;
+    } else {
+      ++column;
+    }
+  }
+  g_hold.column = column;
   while (!text.empty()) {
     ssize_t n = write(output_, text.data(), text.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     text.remove_prefix(static_cast<size_t>(n));
   }
+}
+
+void LinuxConsole::HoldInterrupts(const char* notice) {
+  InstallHandlers();
+  g_hold.outputFd = isatty(output_) == 1 ? output_ : -1;
+  g_hold.notice = notice;
+  g_hold.pending = 0;
+  g_hold.holding = 1;
+}
+
+void LinuxConsole::ReleaseInterrupts() {
+  g_hold.holding = 0;
+  const int signal = g_hold.pending;
+  if (signal == 0) return;
+  EraseNotice();
+  EndBy(signal);
 }
 
 std::unique_ptr<Console> NativePlatform::MakeConsole() {

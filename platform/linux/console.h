@@ -66,6 +66,8 @@ class LinuxConsole : public Console {
   bool KeyWaiting() override;
   int ReadRawKey() override;
   void Write(std::string_view text) override;
+  void HoldInterrupts(const char* notice) override;
+  void ReleaseInterrupts() override;
   bool IsTerminal() const override { return isatty(output_) == 1; }
 
  private:

@@ -19,35 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool BoundToUsbStorage(const fs::path& device) {
-  std::error_code ec;
-  fs::path driver = fs::read_symlink(device / "driver", ec);
-  if (ec) return false;
-  std::string name = driver.filename().string();
-  return name == "usb-storage" || name == "uas";
-}
-
-bool SitsOnUsbStorage(const fs::path& sysfsRoot, const fs::path& sgEntry) {
-  std::error_code ec;
-  fs::path root = fs::canonical(sysfsRoot, ec);
-  if (ec) return false;
-  fs::path device = fs::canonical(sgEntry / "device", ec);
-  if (ec) return false;
-  for (fs::path p = device; p != root && p != p.parent_path(); p = p.parent_path()) {
-    if (BoundToUsbStorage(p)) return true;
-  }
-  return false;
-}
-
-std::optional<unsigned> SgNumber(std::string_view name) {
-  if (name.size() < 3 || name.size() > 8 || !name.starts_with("sg")) return std::nullopt;
-  unsigned k = 0;
-  for (char c : name.substr(2)) {
-    if (c < '0' || c > '9') return std::nullopt;
-    k = k * 10 + static_cast<unsigned>(c - '0');
-  }
-  return k;
-}
+constexpr uint8_t kInquiryOpcode = 0x12;
 
 class Fd {
  public:
@@ -63,20 +35,36 @@ class Fd {
   int fd_;
 };
 
+// A scan's INQUIRY goes to the device at the digit's position now; every other command to the
+// device that the digit's last INQUIRY reached, wherever it sits now (see sg_devices.h).
 class LinuxSgDrive : public ScsiDrive {
  public:
-  explicit LinuxSgDrive(int fd) : fd_(fd) {}
+  LinuxSgDrive(SgDriveMap& map, unsigned digit, std::optional<UsbSgDevice> atPosition, int scanFd,
+               int commandFd)
+      : map_(map),
+        digit_(digit),
+        atPosition_(std::move(atPosition)),
+        scanFd_(scanFd),
+        commandFd_(commandFd) {}
 
  private:
   bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
+    const bool inquiry = request.cdb[0] == kInquiryOpcode;
+    if (inquiry) map_.Bind(digit_, atPosition_);
+    const int fd = inquiry ? scanFd_.get() : commandFd_.get();
+    if (fd < 0) return false;
     SgIoBuffers buffers;
     sg_io_hdr header = BuildSgIoHeader(request, buffers);
-    int rc = ioctl(fd_.get(), SG_IO, &header);
+    int rc = ioctl(fd, SG_IO, &header);
     if (rc == 0) scsiStatus = header.status;
     return SgIoCompleted(rc, header);
   }
 
-  Fd fd_;
+  SgDriveMap& map_;
+  unsigned digit_;
+  std::optional<UsbSgDevice> atPosition_;
+  Fd scanFd_;
+  Fd commandFd_;
 };
 
 }  // namespace
@@ -92,16 +80,9 @@ std::optional<unsigned> DriveIndex(const char* deviceName) {
 }
 
 std::vector<unsigned> UsbScsiGenericDevices(const fs::path& sysfsRoot) {
-  std::vector<unsigned> found;
-  std::error_code ec;
-  fs::directory_iterator it(sysfsRoot / "class" / "scsi_generic", ec);
-  if (ec) return found;
-  for (const fs::directory_entry& entry : it) {
-    std::optional<unsigned> k = SgNumber(entry.path().filename().string());
-    if (k && SitsOnUsbStorage(sysfsRoot, entry.path())) found.push_back(*k);
-  }
-  std::sort(found.begin(), found.end());
-  return found;
+  std::vector<unsigned> numbers;
+  for (const UsbSgDevice& device : ListUsbSgDevices(sysfsRoot)) numbers.push_back(device.number);
+  return numbers;
 }
 
 // sg_io_hdr takes mutable pointers to the command and to data in either direction; the command
@@ -131,23 +112,35 @@ bool SgIoCompleted(int ioctlResult, const sg_io_hdr& header) {
 }
 
 LinuxSgPassThrough::LinuxSgPassThrough(fs::path sysfsRoot, fs::path deviceDir)
-    : sysfsRoot_(std::move(sysfsRoot)), deviceDir_(std::move(deviceDir)) {}
+    : map_(std::move(sysfsRoot)), deviceDir_(std::move(deviceDir)) {}
 
+// What a scan's INQUIRY through the device name reaches: the digit's position now.
 std::string LinuxSgPassThrough::NodeOf(const char* deviceName) {
   std::optional<unsigned> index = DriveIndex(deviceName);
   if (!index) return "";
-  std::vector<unsigned> drives = UsbScsiGenericDevices(sysfsRoot_);
-  if (*index >= drives.size()) return "";
-  return (deviceDir_ / ("sg" + std::to_string(drives[*index]))).string();
+  std::optional<UsbSgDevice> device = map_.AtPosition(*index);
+  if (!device) return "";
+  return (deviceDir_ / ("sg" + std::to_string(device->number))).string();
 }
 
-std::unique_ptr<ScsiDrive> LinuxSgPassThrough::Open(const char* deviceName) {
-  const std::string path = NodeOf(deviceName);
-  if (path.empty()) return nullptr;
+int LinuxSgPassThrough::OpenNode(std::optional<unsigned> number) {
+  if (!number) return -1;
+  const std::string path = (deviceDir_ / ("sg" + std::to_string(*number))).string();
   int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0 && (errno == EACCES || errno == EPERM)) denials_.Note({path});
-  if (fd < 0) return nullptr;
-  return std::make_unique<LinuxSgDrive>(fd);
+  return fd;
+}
+
+// Both devices a command through this digit may go to are opened now: which one it is depends
+// on the command, which Execute gets to see.
+std::unique_ptr<ScsiDrive> LinuxSgPassThrough::Open(const char* deviceName) {
+  std::optional<unsigned> index = DriveIndex(deviceName);
+  if (!index) return nullptr;
+  std::optional<UsbSgDevice> atPosition = map_.AtPosition(*index);
+  const int scanFd = OpenNode(atPosition ? std::optional(atPosition->number) : std::nullopt);
+  const int commandFd = OpenNode(map_.Named(*index));
+  if (scanFd < 0 && commandFd < 0) return nullptr;
+  return std::make_unique<LinuxSgDrive>(map_, *index, std::move(atPosition), scanFd, commandFd);
 }
 
 std::unique_ptr<ScsiPassThrough> NativePlatform::MakePassThrough() {

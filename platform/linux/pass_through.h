@@ -1,7 +1,9 @@
 // Linux: SCSI pass-through to USB disks through the sg driver's SG_IO.
 //
-// "\\.\PHYSICALDRIVEN" names the N-th /dev/sgK (K in numeric order) whose device hangs below a
-// USB mass-storage interface, so that no command of ours ever reaches an internal disk.
+// "\\.\PHYSICALDRIVEN" names a /dev/sgK whose device hangs below a USB mass-storage interface,
+// so that no command of ours ever reaches an internal disk: for a scan's INQUIRY the N-th such
+// device (K in numeric order), for every other command the device that INQUIRY reached
+// (sg_devices.h).
 #pragma once
 
 #include <scsi/sg.h>
@@ -12,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/sg_devices.h"
 #include "platform/scsi_pass_through.h"
 
 namespace omr72 {
@@ -49,7 +52,10 @@ class LinuxSgPassThrough : public ScsiPassThrough {
   std::string NodeOf(const char* deviceName);
 
  private:
-  std::filesystem::path sysfsRoot_;
+  // Opens /dev/sgK for K = `number`; -1 when there is none or it cannot be opened.
+  int OpenNode(std::optional<unsigned> number);
+
+  SgDriveMap map_;
   std::filesystem::path deviceDir_;
   AccessDenialLog denials_;
 };

@@ -21,6 +21,8 @@ class Win32Console : public Console {
   bool KeyWaiting() override;
   int ReadRawKey() override;
   void Write(std::string_view text) override;
+  void HoldInterrupts(const char* notice) override;
+  void ReleaseInterrupts() override;
   bool IsTerminal() const override;
 
  private:

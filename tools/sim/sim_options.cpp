@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -223,6 +224,21 @@ const std::map<std::string, OptionSpec>& Options() {
           return true;
         },
         "realistic or none"}},
+      {"--pause-at",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+#ifdef SIGSTOP
+          long n = 0;
+          if (!ParseNumber(v, 1, 1000000000, n)) return false;
+          o.pauseAt = static_cast<int>(n);
+          return true;
+#else
+          (void)v;
+          (void)o;
+          return false;  // no way for a process to stop itself here
+#endif
+        },
+        "a command number from 1"}},
       {"--help", {false, [](const std::string&, SimOptions& o) { return o.help = true; }, ""}},
       {"--version",
        {false, [](const std::string&, SimOptions& o) { return o.version = true; }, ""}},
@@ -347,6 +363,9 @@ const char kSimUsage[] =
     "Runs the Orlo Mica R72 firmware updater against an emulated recorder.\n"
     "Keys come from the terminal, or from standard input when it is not a terminal.\n"
     "\n" OMR72_SIM_MODEL_OPTIONS
-    "  --version                   the program's version\n";
+    "  --version                   the program's version\n"
+    "Tests:\n"
+    "  --pause-at N                stop the process (SIGSTOP) after command N, where a test\n"
+    "                              can send it signals before it goes on (not on Windows)\n";
 
 }  // namespace omr72::sim

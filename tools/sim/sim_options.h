@@ -15,6 +15,7 @@ struct SimOptions {
   std::optional<std::string> stateFile;
   std::optional<bool> realisticLatency;       // unset: realistic when standard input is a terminal
   std::vector<std::string> programArguments;  // handed to the updater after argv[0]
+  std::optional<int> pauseAt;  // test hook: the process stops itself after this command
   bool help = false;
   bool version = false;
 };

@@ -1,5 +1,7 @@
 #include "tools/sim/simulation.h"
 
+#include <csignal>
+
 #include "images/image_store.h"
 #include "updater/updater.h"
 
@@ -18,12 +20,24 @@ emu::KnownImages ReadKnownImages(ProgramModule& module, const std::string& modul
   return known;
 }
 
+// The test's moment: it sees the process stopped, sends what it wants to, and resumes it.
+void PauseForTest() {
+#ifdef SIGSTOP
+  std::raise(SIGSTOP);
+#endif
+}
+
 Simulation::Simulation(const SimOptions& options, bool realisticLatency, emu::KnownImages images)
     : options_(options), realisticLatency_(realisticLatency) {
   emu::RecorderConfig config = options.recorder;
   config.realisticLatency = realisticLatency;
   host_ = std::make_unique<emu::EmulatedHost>(config, std::move(images));
   pausedTime_ = std::make_unique<PausedTime>(host_->sleeper());
+  if (options.pauseAt) {
+    host_->SetCommandHook([at = *options.pauseAt](int command) {
+      if (command == at) PauseForTest();
+    });
+  }
 }
 
 int Simulation::Run(const std::string& programName, Console& console, InstanceLock& lock,
