@@ -2,20 +2,23 @@
 
 #include <cstring>
 
+#include "wire/byte_order.h"
+
 namespace omr72::emu::protocol {
 
 std::vector<uint8_t> Encode(const Message& message) {
   const uint32_t length = static_cast<uint32_t>(message.payload.size() + 1);
   std::vector<uint8_t> bytes;
   bytes.reserve(kLengthBytes + length);
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(length >> (8 * i)));
+  bytes.resize(kLengthBytes);
+  StoreLe32(bytes, 0, length);
   bytes.push_back(message.type);
   bytes.insert(bytes.end(), message.payload.begin(), message.payload.end());
   return bytes;
 }
 
 uint32_t DecodeLength(const uint8_t* bytes) {
-  return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  return LoadLe32(ConstByteSpan(bytes, kLengthBytes));
 }
 
 Writer& Writer::U8(uint8_t v) {
@@ -56,7 +59,7 @@ bool Reader::U8(uint8_t& v) {
 bool Reader::U16(uint16_t& v) {
   const uint8_t* p = nullptr;
   if (!Take(2, p)) return false;
-  v = static_cast<uint16_t>(p[0] | (p[1] << 8));
+  v = LoadLe16(ConstByteSpan(p, 2));
   return true;
 }
 

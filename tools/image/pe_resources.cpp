@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "wire/byte_order.h"
+
 namespace omr72::pe {
 namespace {
 
@@ -26,13 +28,11 @@ class Bytes {
   }
   std::optional<uint16_t> U16(uint64_t offset) const {
     if (!Has(offset, 2)) return std::nullopt;
-    return static_cast<uint16_t>(bytes_[offset] | bytes_[offset + 1] << 8);
+    return LoadLe16(bytes_, offset);
   }
   std::optional<uint32_t> U32(uint64_t offset) const {
     if (!Has(offset, 4)) return std::nullopt;
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | bytes_[offset + static_cast<uint64_t>(i)];
-    return v;
+    return LoadLe32(bytes_, offset);
   }
   std::span<const uint8_t> Sub(uint64_t offset, uint64_t size) const {
     return bytes_.subspan(offset, size);

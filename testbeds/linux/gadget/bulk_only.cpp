@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "wire/byte_order.h"
+
 namespace omr72::testbed {
 namespace {
 
@@ -10,18 +12,6 @@ constexpr uint32_t kCbwSignature = 0x43425355;  // "USBC"
 constexpr uint32_t kCswSignature = 0x53425355;  // "USBS"
 constexpr uint32_t kBlockSize = 512;
 constexpr uint32_t kBlocks = 2048;  // a 1 MiB disk with nothing on it
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void PutBe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 enum Opcode : uint8_t {
   kTestUnitReady = 0x00,
@@ -38,10 +28,12 @@ enum Opcode : uint8_t {
 }  // namespace
 
 std::optional<Cbw> ParseCbw(const uint8_t* data, size_t length) {
-  if (length != kCbwBytes || Le32(data) != kCbwSignature) return std::nullopt;
+  if (length != kCbwBytes) return std::nullopt;
+  const ConstByteSpan bytes(data, length);
+  if (LoadLe32(bytes, 0) != kCbwSignature) return std::nullopt;
   Cbw cbw;
-  cbw.tag = Le32(data + 4);
-  cbw.command.length = Le32(data + 8);
+  cbw.tag = LoadLe32(bytes, 4);
+  cbw.command.length = LoadLe32(bytes, 8);
   cbw.command.dataIn = (data[12] & 0x80) != 0;
   cbw.command.cdbLength = data[14] & 0x1F;
   if (cbw.command.cdbLength == 0 || cbw.command.cdbLength > 16) return std::nullopt;
@@ -51,9 +43,9 @@ std::optional<Cbw> ParseCbw(const uint8_t* data, size_t length) {
 
 std::array<uint8_t, kCswBytes> BuildCsw(uint32_t tag, uint32_t residue, uint8_t status) {
   std::array<uint8_t, kCswBytes> csw{};
-  PutLe32(&csw[0], kCswSignature);
-  PutLe32(&csw[4], tag);
-  PutLe32(&csw[8], residue);
+  StoreLe32(csw, 0, kCswSignature);
+  StoreLe32(csw, 4, tag);
+  StoreLe32(csw, 8, residue);
   csw[12] = status;
   return csw;
 }
@@ -81,8 +73,8 @@ uint8_t SmallDisk::Answer(const CommandBlock& command, uint8_t* data) {
     }
     case kReadCapacity10:
       if (command.length >= 8) {
-        PutBe32(data, kBlocks - 1);
-        PutBe32(data + 4, kBlockSize);
+        StoreBe32(ByteSpan(data, 8), 0, kBlocks - 1);
+        StoreBe32(ByteSpan(data, 8), 4, kBlockSize);
       }
       return kStatusGood;
     case kRead10:
