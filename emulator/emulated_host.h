@@ -76,6 +76,10 @@ class EmulatedHost {
 
   Recorder& recorder();
 
+  // The time a real recorder would have spent so far, in milliseconds: its requests and the
+  // restarts it is back from, under realistic latency; 0 without latency.
+  uint64_t ModelledDeviceMs() const;
+
   // What a foreign device has received, in order; nullptr when there is none at that slot.
   const std::vector<ForeignDiskEntry>* ForeignDiskLog(int drive) const;
   const std::vector<ForeignUsbEntry>* ForeignUsbLog(int slot) const;

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 linux_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
-                libusb-1.0-0-dev)
+                libusb-1.0-0-dev libbenchmark-dev)
 windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
                   binutils-mingw-w64-x86-64 wine wine64)
 
