@@ -130,12 +130,19 @@ bool SgIoCompleted(int ioctlResult, const sg_io_hdr& header) {
 }
 
 LinuxSgPassThrough::LinuxSgPassThrough(fs::path sysfsRoot, fs::path deviceDir)
-    : sysfsRoot_(std::move(sysfsRoot)), deviceDir_(std::move(deviceDir)) {}
+    : sysfsRoot_(std::move(sysfsRoot)),
+      deviceDir_(std::move(deviceDir)),
+      watch_({{deviceDir_, "sg", false}}) {}
+
+const std::vector<unsigned>& LinuxSgPassThrough::UsbDrives() {
+  if (watch_.ListingDue()) drives_ = UsbScsiGenericDevices(sysfsRoot_);
+  return drives_;
+}
 
 std::unique_ptr<ScsiDrive> LinuxSgPassThrough::Open(const char* deviceName) {
   std::optional<unsigned> index = DriveIndex(deviceName);
   if (!index) return nullptr;
-  std::vector<unsigned> drives = UsbScsiGenericDevices(sysfsRoot_);
+  const std::vector<unsigned>& drives = UsbDrives();
   if (*index >= drives.size()) return nullptr;
   std::string path = (deviceDir_ / ("sg" + std::to_string(drives[*index]))).string();
   int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);

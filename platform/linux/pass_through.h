@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/device_change_watch.h"
 #include "platform/scsi_pass_through.h"
 
 namespace omr72 {
@@ -46,8 +47,13 @@ class LinuxSgPassThrough : public ScsiPassThrough {
   std::unique_ptr<ScsiDrive> Open(const char* deviceName) override;
 
  private:
+  // The USB disks' sg numbers; sysfs is walked again only when sg nodes may have changed.
+  const std::vector<unsigned>& UsbDrives();
+
   std::filesystem::path sysfsRoot_;
   std::filesystem::path deviceDir_;
+  DeviceChangeWatch watch_;
+  std::vector<unsigned> drives_;
 };
 
 }  // namespace omr72

@@ -233,11 +233,14 @@ LinuxUsbDriver::~LinuxUsbDriver() {
 std::unique_ptr<UsbDevice> LinuxUsbDriver::Open(const char* path) {
   std::optional<unsigned> index = UsbDeviceIndex(path);
   if (!index || context_ == nullptr) return nullptr;
+  // Nothing to open at this number when the last listing had none there and nothing changed.
+  if (!watch_.ListingDue() && *index >= listedDevices_) return nullptr;
   DeviceList list(context_);
   std::vector<UsbCandidate> candidates;
   candidates.reserve(list.size());
   for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
   std::vector<size_t> order = OrderVendorDevices(candidates);
+  listedDevices_ = order.size();
   if (*index >= order.size()) return nullptr;
   libusb_device_handle* handle = nullptr;
   if (libusb_open(list[order[*index]], &handle) != 0) return nullptr;

@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/device_change_watch.h"
 #include "platform/usb_driver.h"
 
 namespace omr72 {
@@ -74,6 +75,9 @@ class LinuxUsbDriver : public UsbDriver {
 
  private:
   libusb_context* context_ = nullptr;
+  // The devices are listed again only when the USB device nodes may have changed.
+  DeviceChangeWatch watch_{{{"/dev/bus/usb", "", true}}};
+  size_t listedDevices_ = 0;  // vendor-specific devices at the last listing
 };
 
 }  // namespace omr72
