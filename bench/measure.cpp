@@ -196,12 +196,17 @@ std::optional<double> WaitShare(const std::vector<std::string>& argv, const std:
   return (*cpu1 - *cpu0) / wall;
 }
 
+void MeasureUpdaterWait(const fs::path& updater, const std::string& label) {
+  using std::chrono::milliseconds;
+  const std::optional<double> share =
+      WaitShare({updater.string()}, "", milliseconds(1000), milliseconds(10000));
+  Row("CPU / wall, " + label + " connection wait (this machine's USB and sg devices), 10 s",
+      share ? Format("%.2f %%", *share * 100) : "not measured", "below 1 %");
+}
+
 void MeasureWaits(const fs::path& build) {
   using std::chrono::milliseconds;
-  const std::optional<double> native = WaitShare({(build / "updater" / "omr72-updater").string()},
-                                                 "", milliseconds(1000), milliseconds(10000));
-  Row("CPU / wall, omr72-updater connection wait (this machine's USB and sg devices), 10 s",
-      native ? Format("%.2f %%", *native * 100) : "not measured", "below 1 %");
+  MeasureUpdaterWait(build / "updater" / "omr72-updater", "omr72-updater");
   const std::optional<double> sim =
       WaitShare({(build / "tools" / "sim" / "omr72-sim").string(), "--latency", "realistic",
                  "--route", "disk", "--no-return"},
@@ -336,9 +341,16 @@ void MeasureNativeDiskArrival() {
 
 int main(int argc, char** argv) {
   using namespace omr72::bench;
-  if (argc != 2) {
-    std::fputs("usage: omr72-bench-measure BUILD_DIR\n", stderr);
+  if (argc < 2) {
+    std::fputs(
+        "usage: omr72-bench-measure BUILD_DIR\n"
+        "       omr72-bench-measure --updater-wait UPDATER...  (other builds, to compare)\n",
+        stderr);
     return 2;
+  }
+  if (std::string(argv[1]) == "--updater-wait") {
+    for (int i = 2; i < argc; ++i) MeasureUpdaterWait(argv[i], argv[i]);
+    return 0;
   }
   const fs::path build = argv[1];
   std::printf("| measurement | value | target |\n| --- | --- | --- |\n");
