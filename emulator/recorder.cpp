@@ -304,6 +304,18 @@ void Recorder::ReadDiskPage(uint32_t page, uint32_t offset, uint8_t* out, size_t
   std::memcpy(out, it->second.data() + offset, length);
 }
 
+void Recorder::ReadDiskPages(uint32_t first, uint32_t count, uint8_t* out) const {
+  auto it = diskPages_.lower_bound(first);
+  for (uint64_t page = first; page < uint64_t{first} + count; ++page, out += kDiskPageSize) {
+    if (it == diskPages_.end() || it->first != page) {
+      std::memset(out, 0xFF, kDiskPageSize);
+      continue;
+    }
+    std::memcpy(out, it->second.data(), kDiskPageSize);
+    ++it;
+  }
+}
+
 void Recorder::WriteDiskPage(uint32_t page, const uint8_t* data, size_t length) {
   auto [it, added] = diskPages_.try_emplace(page);
   if (added) it->second.fill(0xFF);

@@ -96,6 +96,8 @@ class Recorder {
 
   // --- Disk pages -------------------------------------------------------------------------------
   void ReadDiskPage(uint32_t page, uint32_t offset, uint8_t* out, size_t length) const;
+  // `count` whole pages from `first` on, back to back; one walk through the store.
+  void ReadDiskPages(uint32_t first, uint32_t count, uint8_t* out) const;
   void WriteDiskPage(uint32_t page, const uint8_t* data, size_t length);
 
   // --- Identity ---------------------------------------------------------------------------------
