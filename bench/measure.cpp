@@ -146,25 +146,50 @@ const std::vector<Route>& Routes() {
 // Answers to the loading, confirmation and upgrade questions, and the key at the end.
 constexpr char kUpdateKeys[] = "YLYY";
 
+// Each route's update runs kUpdateRuns times; the run with the median overhead is reported,
+// with the range, since one run on a shared machine may catch a burst of other work.
+constexpr int kUpdateRuns = 3;
+
+struct UpdateRun {
+  Child::End end;
+  double modelledSeconds = 0;
+  double overheadPercent() const {
+    return modelledSeconds > 0 ? (end.wallSeconds / modelledSeconds - 1) * 100 : 0;
+  }
+};
+
 void MeasureUpdates(const fs::path& build) {
   const fs::path timeFile = fs::temp_directory_path() / ("omr72-bench-" + std::to_string(getpid()));
   for (const Route& route : Routes()) {
     std::vector<std::string> argv = {(build / "bench" / "omr72-bench-update").string(),
                                      timeFile.string(), "--latency", "realistic"};
     argv.insert(argv.end(), route.options.begin(), route.options.end());
-    Child child(argv, kUpdateKeys);
-    if (!child.started()) continue;
-    const Child::End end = child.Wait();
-    double modelledMs = 0;
-    std::ifstream(timeFile) >> modelledMs;
-    const double modelled = modelledMs / 1000;
-    const double overhead = modelled > 0 ? (end.wallSeconds / modelled - 1) * 100 : 0;
+    std::vector<UpdateRun> runs;
+    for (int i = 0; i < kUpdateRuns; ++i) {
+      Child child(argv, kUpdateKeys);
+      if (!child.started()) continue;
+      UpdateRun run{child.Wait()};
+      double modelledMs = 0;
+      std::ifstream(timeFile) >> modelledMs;
+      run.modelledSeconds = modelledMs / 1000;
+      runs.push_back(run);
+    }
+    if (runs.empty()) continue;
+    std::sort(runs.begin(), runs.end(), [](const UpdateRun& a, const UpdateRun& b) {
+      return a.overheadPercent() < b.overheadPercent();
+    });
+    const UpdateRun& median = runs[runs.size() / 2];
+    long maxRssKb = 0;
+    for (const UpdateRun& run : runs) maxRssKb = std::max(maxRssKb, run.end.maxRssKb);
     Row(std::string("update wall / modelled device time, ") + route.name,
-        Format("%.3f s / %.3f s = +%.2f %%", end.wallSeconds, modelled, overhead) +
-            Format(" (CPU %.3f s, exit %.0f)", end.cpuSeconds, end.status),
+        Format("%.3f s / %.3f s = %+.2f %%", median.end.wallSeconds, median.modelledSeconds,
+               median.overheadPercent()) +
+            Format(" (median of %.0f, range %+.2f to %+.2f %%;", runs.size(),
+                   runs.front().overheadPercent(), runs.back().overheadPercent()) +
+            Format(" CPU %.3f s, exit %.0f)", median.end.cpuSeconds, median.end.status),
         "within 0.5 %");
     Row(std::string("peak RSS, realistic update, ") + route.name,
-        Format("%.2f MiB", end.maxRssKb / 1024.0), "below 4 MiB");
+        Format("%.2f MiB (highest of the runs)", maxRssKb / 1024.0), "below 4 MiB");
   }
   fs::remove(timeFile);
   for (const Route& route : Routes()) {

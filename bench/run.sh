@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds the bench preset and runs the whole benchmark (about two minutes after the build);
+# Builds the bench preset and runs the whole benchmark (under four minutes after the build);
 # writes the table to build/bench/results.md and to standard output. Needs what
 # `tools/bootstrap.sh --linux` installs. No number here is a pass or a failure: the targets
 # stand beside the values for a reader to judge.

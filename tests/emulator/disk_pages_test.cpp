@@ -1,5 +1,6 @@
 // Page reads of the disk face: written pages come back as written, others blank, straight into
 // the caller's buffer; a failed or short read leaves what it did not deliver untouched.
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -19,18 +20,22 @@ std::vector<uint8_t> PagePattern(uint8_t seed) {
 
 class DiskPagesTest : public EmulatorTest {
  protected:
-  // Pages 10, 11 and 13 written; 9, 12 and 14 never were.
-  void WriteSomePages() {
-    for (uint32_t page : {10u, 11u, 13u}) {
+  static bool Written(uint32_t base, uint32_t page) {
+    return page == base + 1 || page == base + 2 || page == base + 4;
+  }
+  // Of the six pages from `base` on, the 2nd, 3rd and 5th are written.
+  void WriteSomePages(uint32_t base = 9) {
+    for (uint32_t page = base; page < base + 6; ++page) {
+      if (!Written(base, page)) continue;
       const std::vector<uint8_t> bytes = PagePattern(static_cast<uint8_t>(page));
       recorder().WriteDiskPage(page, bytes.data(), bytes.size());
     }
   }
-  // What pages 9 to 14 must read as.
-  static std::vector<uint8_t> Expected() {
+  // What the six pages from `base` on must read as.
+  static std::vector<uint8_t> Expected(uint32_t base = 9) {
     std::vector<uint8_t> expected;
-    for (uint32_t page = 9; page <= 14; ++page) {
-      const bool written = page == 10 || page == 11 || page == 13;
+    for (uint32_t page = base; page < base + 6; ++page) {
+      const bool written = Written(base, page);
       const std::vector<uint8_t> bytes = written ? PagePattern(static_cast<uint8_t>(page))
                                                  : std::vector<uint8_t>(kDiskPageSize, kBlank);
       expected.insert(expected.end(), bytes.begin(), bytes.end());
@@ -40,11 +45,20 @@ class DiskPagesTest : public EmulatorTest {
 };
 
 TEST_F(DiskPagesTest, ARunOfPagesWithGapsReadsAsWrittenAndBlank) {
-  Start(Config(StartRoute::kDisk));
-  WriteSomePages();
-  std::vector<uint8_t> out(6 * kDiskPageSize, kUntouched);
-  recorder().ReadDiskPages(9, 6, out.data());
-  EXPECT_EQ(out, Expected());
+  // Inside the store's first block of pages, across a block boundary, and far out.
+  for (uint32_t base : {9u, 29u, 0x3FFF0u}) {
+    SCOPED_TRACE(base);
+    Start(Config(StartRoute::kDisk));
+    WriteSomePages(base);
+    std::vector<uint8_t> out(6 * kDiskPageSize, kUntouched);
+    recorder().ReadDiskPages(base, 6, out.data());
+    EXPECT_EQ(out, Expected(base));
+    std::vector<uint8_t> one(kDiskPageSize - 100, kUntouched);
+    recorder().ReadDiskPage(base + 2, 100, one.data(), one.size());
+    EXPECT_TRUE(
+        std::equal(one.begin(), one.end(), Expected(base).begin() + 3 * kDiskPageSize - one.size()))
+        << "the tail of the third page";
+  }
 }
 
 TEST_F(DiskPagesTest, ThroughTheLinkWholeShortAndFailedReads) {
