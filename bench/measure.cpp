@@ -29,10 +29,11 @@
 
 #include "emulator/emulated_host.h"
 #include "emulator/recorder.h"
+#include "emulator/scripted_console.h"
 #include "platform/linux/pass_through.h"
 #include "platform/native.h"
 #include "scsilink/scsi_link.h"
-#include "updater/updater.h"
+#include "updater/status_line.h"
 
 namespace omr72::bench {
 namespace {
@@ -247,13 +248,16 @@ void MeasureEmulatedReturn() {
   config.realisticLatency = true;
   emu::EmulatedHost host(config, emu::KnownImages{});
   ScsiLink disk(host.scsi());
+  emu::ScriptedConsole console;  // not a terminal: the wait shows nothing
+  StatusLine status(console);
+  SteadyClock clock;
+  RestartWait restartWait(host.sleeper(), clock, status);
   std::vector<double> delays;
   for (int i = 0; i < 5; ++i) {
     if (!disk.IsConnected()) break;
     host.recorder().Restart();
     const Clock::time_point restarted = Clock::now();
-    WaitForRestart(
-        host.sleeper(), [&] { return disk.IsConnected(); }, [&] { return disk.IsConnected(); });
+    restartWait.Wait([&] { return disk.IsConnected(); }, [&] { return disk.IsConnected(); });
     delays.push_back(
         std::chrono::duration<double, std::milli>(Clock::now() - restarted - emu::kRealisticRestart)
             .count());

@@ -39,6 +39,15 @@ uint32_t CommandCostMs(const ScsiRequest& request) {
   return kCommandMs + (request.length() > kMcuBlockSize ? TransferMs(request.length()) : 0);
 }
 
+// INQUIRY as the recorder's firmware answers it: EVPD 0 with page code 0 gives the standard
+// data whatever the allocation length says (the program sends 0 there); the recorder has no
+// vital product data pages, so any EVPD request, or a page code without EVPD, is an error.
+bool RecorderInquiry(const uint8_t* cdb, std::vector<uint8_t>& data) {
+  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return false;
+  data = BuildRecorderInquiry();
+  return true;
+}
+
 // The recorder's disk face as one opened handle sees it; dead once the recorder has left.
 class RecorderDrive : public ScsiDrive {
  public:
@@ -49,6 +58,8 @@ class RecorderDrive : public ScsiDrive {
   bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
     if (!Alive()) return false;
     if (request.cdb[0] == kInquiry) return Inquiry(request, scsiStatus);
+    host_.BeforeTracedRequest();
+    if (!Alive()) return false;
     const Fault fault = host_.trace.BeginCommand();
     const bool good = fault != Fault::kFail && Run(request, fault == Fault::kShort);
     scsiStatus = good ? kGoodStatus : kCheckCondition;
@@ -64,11 +75,17 @@ class RecorderDrive : public ScsiDrive {
   }
 
   bool Inquiry(const ScsiRequest& request, uint8_t& scsiStatus) {
-    if (!request.data.isIn()) {
+    std::vector<uint8_t> data;
+    if (!request.data.isIn() || !RecorderInquiry(request.cdb.data(), data)) {
       scsiStatus = kCheckCondition;
       return true;
     }
-    const std::vector<uint8_t> data = BuildRecorderInquiry();
+    // With reply fuzzing half of the answers keep the standard data, so that the disk is
+    // still found and its later replies get fuzzed too.
+    if (host_.fuzz.on()) {
+      const size_t keep = (host_.fuzz.Next() & 1) ? kInquiryStandardBytes : 0;
+      host_.fuzz.Fill(data.data() + keep, data.size() - keep);
+    }
     std::copy_n(data.begin(), std::min<size_t>(request.length(), data.size()),
                 request.data.in().begin());
     scsiStatus = kGoodStatus;
@@ -108,12 +125,14 @@ class RecorderDrive : public ScsiDrive {
         if (!r.firmwareVersion()) return false;
         const FlashParamsRecord record = r.FlashParams();
         std::copy(record.begin(), record.end(), reply);
+        host_.fuzz.Fill(reply, record.size());
         return true;
       }
       case kBootLoaderVersion: {
         const std::optional<uint16_t> version = r.BootLoaderVersionReply();
         if (!version) return false;
         StoreLe16({reply, 2}, 0, *version);
+        host_.fuzz.Fill(reply, 2);
         return true;
       }
       case kErasePage:
@@ -121,9 +140,10 @@ class RecorderDrive : public ScsiDrive {
         return true;
       case kReadMemory:
         r.ReadMcu(LoadBe16(cdb, 2), reply, kMcuBlockSize);
+        if (IsIdentificationAddress(LoadBe16(cdb, 2))) host_.fuzz.Fill(reply, kMcuBlockSize);
         return true;
       case kRestart:
-        r.Restart();
+        r.Restart(RestartCause::kDiskRequest);
         return true;
     }
     return false;
@@ -153,7 +173,7 @@ class RecorderDrive : public ScsiDrive {
         return true;
       }
       case kCommand6:
-        r.Restart();
+        r.Restart(RestartCause::kDiskRequest);
         return true;
       case kWriteChunk:
         r.ProgramMcu(LoadBe16(cdb, 2), data, received);
@@ -179,7 +199,7 @@ class ForeignDrive : public ScsiDrive {
 
  private:
   bool DoExecute(const ScsiRequest& request, uint8_t& scsiStatus) override {
-    log_.push_back({request.cdb, request.direction(), request.length()});
+    log_.Add({request.cdb, request.direction(), request.length()}, request.cdb[0] == kInquiry);
     const ByteSpan in = request.data.in();
     if (request.cdb[0] == kInquiry) {
       const ForeignInquiry data = BuildForeignInquiry();
@@ -187,6 +207,7 @@ class ForeignDrive : public ScsiDrive {
       scsiStatus = kGoodStatus;
       return true;
     }
+    host_.BeforeTracedRequest();
     const Fault fault = host_.trace.BeginCommand();
     const bool good = fault != Fault::kFail && request.cdb[0] == kRead10 && request.data.isIn();
     if (good) {
@@ -201,7 +222,7 @@ class ForeignDrive : public ScsiDrive {
 
   HostContext& host_;
   int drive_;
-  std::vector<ForeignDiskEntry>& log_;
+  ForeignLog<ForeignDiskEntry>& log_;
 };
 
 }  // namespace
@@ -262,6 +283,89 @@ std::optional<ServiceShape> ShapeOfCommand(const Cdb& cdb) {
       return ServiceShape{kDataIn, 0};
   }
   return std::nullopt;
+}
+
+namespace {
+
+constexpr uint8_t kTestUnitReady = 0x00;
+constexpr uint8_t kRequestSense = 0x03;
+constexpr uint8_t kModeSense6 = 0x1A;
+constexpr uint8_t kStartStopUnit = 0x1B;
+constexpr uint8_t kPreventAllowRemoval = 0x1E;
+constexpr uint8_t kReadCapacity10 = 0x25;
+constexpr uint8_t kSynchronizeCache10 = 0x35;
+
+// What a small read-only disk answers of the commands an OS sends by itself; nullopt for
+// CHECK CONDITION. Only as much of a READ(10) as the data phase can hold is produced.
+std::optional<std::vector<uint8_t>> SmallDiskReply(HostContext& host, bool recorder,
+                                                   const HostCommand& command) {
+  const uint8_t* cdb = command.cdb.data();
+  switch (cdb[0]) {
+    case kTestUnitReady:
+    case kStartStopUnit:
+    case kPreventAllowRemoval:
+    case kSynchronizeCache10:
+      return std::vector<uint8_t>{};
+    case kRequestSense: {
+      std::vector<uint8_t> sense(18, 0);
+      sense[0] = 0x70;  // current error, fixed format: no sense
+      sense[7] = 10;
+      return sense;
+    }
+    case kInquiry: {
+      std::vector<uint8_t> data;
+      if (recorder) {
+        if (!RecorderInquiry(cdb, data)) return std::nullopt;
+        return data;
+      }
+      if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return std::nullopt;
+      const ForeignInquiry foreign = BuildForeignInquiry();
+      return std::vector<uint8_t>(foreign.begin(), foreign.end());
+    }
+    case kModeSense6:
+      return std::vector<uint8_t>{3, 0, 0, 0};  // no block descriptors, not write-protected
+    case kReadCapacity10: {
+      std::vector<uint8_t> capacity(8, 0);
+      StoreBe32(capacity, 0, kDiskPageCount - 1);
+      StoreBe32(capacity, 4, kDiskPageSize);
+      return capacity;
+    }
+    case kRead10: {
+      if (command.cdbLength < 10) return std::nullopt;
+      const PageRange pages = PagesOf(command.cdb);
+      if (uint64_t{pages.first} + pages.count > kDiskPageCount) return std::nullopt;
+      const uint32_t wanted = (command.length + kDiskPageSize - 1) / kDiskPageSize;
+      const uint32_t count = std::min<uint32_t>(pages.count, wanted);
+      std::vector<uint8_t> data(size_t{count} * kDiskPageSize, 0);
+      for (uint32_t i = 0; recorder && i < count; ++i) {
+        host.recorder.ReadDiskPage(pages.first + i, 0, data.data() + i * kDiskPageSize,
+                                   kDiskPageSize);
+      }
+      return data;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool ExecuteHostCommand(HostContext& host, int drive, uint32_t epoch, const HostCommand& command,
+                        uint8_t& scsiStatus, uint32_t& moved) {
+  ++host.hostCommands;
+  moved = 0;
+  const Recorder& r = host.recorder;
+  const bool recorderThere = r.OnDisk() && r.drive() == drive;
+  const bool recorder = recorderThere && r.epoch() == epoch;
+  const bool foreign = !recorderThere && host.foreignDisks.count(drive) > 0;
+  if (!recorder && !foreign) return false;
+  if (command.length > 0 && !command.buffer) return false;
+  const std::optional<std::vector<uint8_t>> reply = SmallDiskReply(host, recorder, command);
+  const bool good = reply && (reply->empty() || command.dataIn == kDataIn);
+  scsiStatus = good ? kGoodStatus : kCheckCondition;
+  if (!good) return true;
+  moved = static_cast<uint32_t>(std::min<size_t>(command.length, reply->size()));
+  std::copy_n(reply->begin(), moved, command.buffer);
+  return true;
 }
 
 // Every open is reported to the recorder first: it may be the poll that brings it back.

@@ -30,6 +30,10 @@ struct ServiceShape {
 };
 std::optional<ServiceShape> ShapeOfCommand(const Cdb& cdb);
 
+// EmulatedHost::ExecuteHostCommand.
+bool ExecuteHostCommand(HostContext& host, int drive, uint32_t epoch, const HostCommand& command,
+                        uint8_t& scsiStatus, uint32_t& moved);
+
 class EmulatedPassThrough : public ScsiPassThrough {
  public:
   explicit EmulatedPassThrough(HostContext& host) : host_(host) {}

@@ -55,6 +55,9 @@ class RecorderUsbDevice : public UsbDevice {
  private:
   bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
     if (!Alive()) return false;
+    host_.recorder.NoteUsbRequest();
+    host_.BeforeTracedRequest();
+    if (!Alive()) return false;
     const Fault fault = host_.trace.BeginCommand();
     const bool ok = fault != Fault::kFail && Vendor(block, data, fault == Fault::kShort);
     host_.timing.Spend(VendorCostMs(block[4]));
@@ -97,21 +100,24 @@ class RecorderUsbDevice : public UsbDevice {
     switch (request) {
       case kUsbReqReadMemory:
         r.ReadMcu(value, reply, kMcuBlockSize);
+        if (IsIdentificationAddress(value)) host_.fuzz.Fill(reply, kMcuBlockSize);
         return true;
       case kUsbReqEraseFlashPage:
         r.EraseMcuPage(value);
         return true;
       case kUsbReqRestart:
-        r.Restart();
+        r.Restart(RestartCause::kUsbRequest);
         return true;
       case kUsbReqGetBootLoaderVersion: {
         const std::optional<uint16_t> version = r.BootLoaderVersionReply();
         if (!version) return false;
         StoreLe16({reply, 2}, 0, *version);
+        host_.fuzz.Fill(reply, 2);
         return true;
       }
       case kUsbReqGetSerialNumber:
         std::copy(r.serialRecord().begin(), r.serialRecord().end(), reply);
+        host_.fuzz.Fill(reply, r.serialRecord().size());
         return true;
       case kUsbReqBootBlockVerdict: {
         const std::optional<uint8_t> verdict = r.BootBlockVerdict();
@@ -122,6 +128,7 @@ class RecorderUsbDevice : public UsbDevice {
       case kUsbReqGetFirmwareVersion:
         if (!r.firmwareVersion()) return false;
         StoreLe16({reply, 2}, 0, *r.firmwareVersion());
+        host_.fuzz.Fill(reply, 2);
         return true;
       case kUsbReqNandEraseStatus:
         reply[0] = r.nandEraseStatus();
@@ -153,6 +160,9 @@ class RecorderUsbDevice : public UsbDevice {
   bool Bulk(DataStage data, const BulkPipeBlock& pipeBlock, uint32_t& moved) {
     moved = 0;
     if (!Alive()) return false;
+    host_.recorder.NoteUsbRequest();
+    host_.BeforeTracedRequest();
+    if (!Alive()) return false;
     const bool read = data.isIn();
     const uint32_t length = data.size();
     const uint32_t pipe = LoadLe32(pipeBlock);
@@ -182,7 +192,7 @@ class ForeignUsbDevice : public UsbDevice {
       : host_(host), slot_(slot), log_(host.foreignUsb[slot]) {}
 
   bool GetDeviceDescriptor(DeviceDescriptorSpan descriptor) override {
-    log_.push_back({ForeignUsbRequest::kDescriptor, {}, 0, kDeviceDescriptorSize});
+    log_.Add({ForeignUsbRequest::kDescriptor, {}, 0, kDeviceDescriptorSize}, true);
     const DeviceDescriptor d = BuildDeviceDescriptor(kForeignVendorId, kForeignProductId);
     std::copy(d.begin(), d.end(), descriptor.begin());
     return true;
@@ -190,7 +200,8 @@ class ForeignUsbDevice : public UsbDevice {
 
  private:
   bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
-    log_.push_back({ForeignUsbRequest::kVendor, block, 0, data.size()});
+    log_.Add({ForeignUsbRequest::kVendor, block, 0, data.size()}, false);
+    host_.BeforeTracedRequest();
     host_.trace.BeginCommand();
     host_.trace.Record(FormatVendorTrace(slot_, block, data.size(), false));
     return false;
@@ -208,7 +219,8 @@ class ForeignUsbDevice : public UsbDevice {
             uint32_t& moved) {
     moved = 0;
     const uint32_t pipe = LoadLe32(pipeBlock);
-    log_.push_back({kind, {}, pipe, length});
+    log_.Add({kind, {}, pipe, length}, false);
+    host_.BeforeTracedRequest();
     host_.trace.BeginCommand();
     host_.trace.Record(
         FormatBulkTrace(slot_, kind == ForeignUsbRequest::kBulkRead, pipe, length, 0, false));
@@ -217,7 +229,7 @@ class ForeignUsbDevice : public UsbDevice {
 
   HostContext& host_;
   int slot_;
-  std::vector<ForeignUsbEntry>& log_;
+  ForeignLog<ForeignUsbEntry>& log_;
 };
 
 }  // namespace

@@ -53,6 +53,7 @@ Recorder::Recorder(const RecorderConfig& config, const KnownImages& images)
   } else {
     face_ = start;
   }
+  lastFace_ = start;
 }
 
 // Flash as a recorder with older firmware holds it: the firmware's code, its identity record
@@ -109,7 +110,15 @@ void Recorder::NoteUsbOpen(int slot) {
 // forever; a user re-plugs it then, which restarts it.
 void Recorder::NoteDiskOpen(int drive) {
   CheckDeadline();
-  if (drive != 0) return;
+  if (drive == 0) DiskPoll();
+}
+
+void Recorder::NotePresencePoll() {
+  CheckDeadline();
+  DiskPoll();
+}
+
+void Recorder::DiskPoll() {
   const bool usbOnly = face_ == Face::kUsb;
   OnPoll();
   if (!usbOnly) return;
@@ -134,26 +143,28 @@ void Recorder::CheckDeadline() {
 
 void Recorder::Arrive() {
   face_ = arrival_.face;
+  lastFace_ = face_;
   arrival_ = Arrival{};
   replugPolls_ = 0;
+  Changed();
 }
 
-// One rule for every restart, whatever caused it:
-// - an erased guard page keeps the recorder in its boot loader, which comes back where it was
-//   asked (a disk stays a disk; USB, or both faces, come back on USB);
+// One rule for every restart (docs/RECORDER_MODEL.md, "Restarts"):
+// - an erased guard page keeps the recorder in its boot loader, which comes back on the face
+//   through which the restart was asked, or after a power cycle on the face it was on;
 // - otherwise the firmware starts, and firmware is a disk;
 // - what it will report once back is settled now, from what its flash holds.
-void Recorder::Restart() {
+void Recorder::Restart(RestartCause cause) {
   ++restarts_;
   ++epoch_;
-  const Face from = face_;
+  const Face from = face_ != Face::kNone ? face_ : lastFace_;
   face_ = Face::kNone;
   transfer_.reset();
   replugPolls_ = 0;
 
   const bool guardErased = PageErased(kBootGuardPage);
   arrival_ = Arrival{};
-  arrival_.face = guardErased && from != Face::kDisk ? Face::kUsb : Face::kDisk;
+  arrival_.face = guardErased ? BootLoaderFace(cause, from) : Face::kDisk;
   DecideVersionsAtRestart(guardErased);
 
   if (config_.noReturn) {
@@ -165,6 +176,7 @@ void Recorder::Restart() {
   }
   drive_ = PickAfterRestart(config_.returnDrives, restarts_, drive_);
   usbName_ = PickAfterRestart(config_.returnUsbNames, restarts_, usbName_);
+  Changed();
 }
 
 // A boot loader written into flash identifies itself by the version word at 0x1000 of its
@@ -182,6 +194,27 @@ void Recorder::DecideVersionsAtRestart(bool guardErased) {
   const uint16_t version = LoadLe16(flash_, kVersionAddress);
   firmwareVersion_ = version == 0xFFFF ? std::nullopt : std::optional<uint16_t>(version);
   std::copy_n(flash_.begin() + kModelTagAddress, modelTag_.size(), modelTag_.begin());
+}
+
+void Recorder::Unplug() {
+  if (face_ == Face::kNone) return;  // away already: there is nothing to pull out
+  Restart(RestartCause::kPowerCycle);
+  if (!arrival_.never) {
+    arrival_.deadline.reset();
+    arrival_.polls = config_.replugAfter;
+  }
+}
+
+Face Recorder::BootLoaderFace(RestartCause cause, Face from) {
+  switch (cause) {
+    case RestartCause::kUsbRequest:
+      return Face::kUsb;
+    case RestartCause::kDiskRequest:
+      return Face::kDisk;
+    case RestartCause::kPowerCycle:
+      break;
+  }
+  return from == Face::kNone ? Face::kUsb : from;
 }
 
 bool Recorder::PageErased(uint16_t address) const {
@@ -289,7 +322,7 @@ std::optional<uint8_t> Recorder::BootBlockVerdict() {
 void Recorder::TakeBootBlock() {
   bootBlockAccepted_ = true;
   bootLoaderVersion_ = LoadLe16(nand_, kNandPageBytes + kBootLoaderVersionOffset);
-  Restart();
+  Restart(RestartCause::kUsbRequest);
 }
 
 // --- Disk pages -------------------------------------------------------------------------------

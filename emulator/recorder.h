@@ -1,12 +1,15 @@
 // The emulated recorder: its memories, identity and comings and goings, independent of the face
 // (USB boot loader or disk) through which a request arrives. Both faces translate their requests
 // into these operations, so a flow that crosses routes sees one consistent device.
+// The rules it follows (restart faces, re-plug, what each fault does) are written down in one
+// place, docs/RECORDER_MODEL.md.
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -40,6 +43,13 @@ constexpr uint16_t kDiskPagesPerBlock = 64;
 constexpr size_t kSerialRecordSize = wire::kSerialRecordSize;
 constexpr size_t kSerialFlashBytes = wire::kSerialTextSize;
 constexpr size_t kFlashParamsBytes = wire::kFlashParamsSize;
+constexpr size_t kInquiryStandardBytes = wire::kInquiryTemplate.size();
+
+// The two flash reads that identify the recorder: the serial number a recorder without working
+// firmware shows, and the device-information block with the model tag.
+inline bool IsIdentificationAddress(uint16_t address) {
+  return address == kSerialAddress || address == kVersionAddress;
+}
 
 constexpr int kRestartPolls = 3;  // presence polls a restart takes without latency
 constexpr int kReplugPolls = 5;   // disk polls after which a user re-plugs a USB-only recorder
@@ -47,6 +57,10 @@ constexpr std::chrono::milliseconds kRealisticRestart{1500};
 
 // Where the recorder can be seen. kBoth: found by both presence tests.
 enum class Face { kNone, kUsb, kDisk, kBoth };
+
+// What made the recorder restart: a request through one of its faces, or its power going away
+// and coming back (a user re-plugging it, an unplug fault).
+enum class RestartCause { kPowerCycle, kUsbRequest, kDiskRequest };
 
 using SerialRecord = std::array<uint8_t, kSerialRecordSize>;
 using ModelTag = std::array<uint8_t, 5>;
@@ -68,8 +82,19 @@ class Recorder {
   // of ezusb-0 or PHYSICALDRIVE0 is one presence poll.
   void NoteUsbOpen(int slot);
   void NoteDiskOpen(int drive);
-  // Leave both faces and decide at once how the recorder will come back.
-  void Restart();
+  // A presence poll that opens nothing (a client outside the process asking for the status):
+  // counts like an open of PHYSICALDRIVE0.
+  void NotePresencePoll();
+  // A request through the recorder's USB face: someone talks to it over USB, so no user would
+  // re-plug it.
+  void NoteUsbRequest() { replugPolls_ = 0; }
+  // Called after every change of face or restart count.
+  void SetChangeListener(std::function<void()> listener) { changed_ = std::move(listener); }
+  // Leave both faces and decide at once how the recorder will come back (the rule is in
+  // docs/RECORDER_MODEL.md).
+  void Restart(RestartCause cause = RestartCause::kPowerCycle);
+  // The unplug fault: a power cycle whose return takes the configured number of polls.
+  void Unplug();
   int restarts() const { return restarts_; }
   // The face the recorder will come back on (kNone when it never will); its current face
   // while it is present.
@@ -130,9 +155,14 @@ class Recorder {
   void InitialiseFlash(const RecorderConfig& config, const KnownImages& images);
   void InitialiseNand();
   void OnPoll();
+  void DiskPoll();
+  void Changed() {
+    if (changed_) changed_();
+  }
   void CheckDeadline();
   void Arrive();
   bool PageErased(uint16_t address) const;
+  static Face BootLoaderFace(RestartCause cause, Face from);
   void DecideVersionsAtRestart(bool guardErased);
   void TakeBootBlock();
 
@@ -157,12 +187,14 @@ class Recorder {
   SerialRecord serial_{};
 
   Face face_ = Face::kNone;
+  Face lastFace_ = Face::kNone;  // the face it showed last, for a power cycle while away
   Arrival arrival_;
   int drive_ = 1;
   int usbName_ = 0;
   uint32_t epoch_ = 0;
   int restarts_ = 0;
   int replugPolls_ = 0;
+  std::function<void()> changed_;
 };
 
 // "M.m" in plain decimal, the way the recorder's versions are shown.

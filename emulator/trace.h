@@ -28,6 +28,8 @@ class Trace {
   void Record(std::string line);
   void SetSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
   const std::vector<std::string>& lines() const { return lines_; }
+  // The number the next traced request will get.
+  int next() const { return commands_ + 1; }
 
  private:
   std::set<int> fail_;

@@ -3,7 +3,7 @@
 namespace omr72 {
 
 // Each result is taken before it is combined, so a failure cannot short-circuit a request.
-bool WriteMcuFlash(McuFlash& flash, McuImage image) {
+bool WriteMcuFlash(McuFlash& flash, McuImage image, const ProgressCallback& progress) {
   bool ok = true;
   for (uint16_t page = 0; page < wire::kMcuPageCount; ++page) {
     const uint16_t pageAddress = static_cast<uint16_t>(page * wire::kMcuPageSize);
@@ -15,6 +15,7 @@ bool WriteMcuFlash(McuFlash& flash, McuImage image) {
           flash.WriteChunk(address, McuChunk{image.subspan(address, wire::kMcuChunkSize)});
       ok = ok && written;
     }
+    if (progress) progress(ProgressStage::kWrite, page + 1u, wire::kMcuPageCount);
   }
   return ok;
 }

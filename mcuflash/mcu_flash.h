@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "mcuflash/progress.h"
 #include "wire/recorder_wire.h"
 
 namespace omr72 {
@@ -39,7 +40,8 @@ class LinkMcuFlash final : public McuFlash {
 
 // Erases and programmes pages 0..20 from image bytes 0..10751: per page one erase, then its
 // eight chunks in address order. A failed request stops nothing: all 189 requests always go
-// out, and the result is true only when every one of them succeeded.
-bool WriteMcuFlash(McuFlash& flash, McuImage image);
+// out, and the result is true only when every one of them succeeded. `progress` hears of each
+// page when its last chunk has gone out (kWrite, 1..21 of 21).
+bool WriteMcuFlash(McuFlash& flash, McuImage image, const ProgressCallback& progress = {});
 
 }  // namespace omr72

@@ -6,6 +6,8 @@
 //   code; a key without a character gives 0 (or 0xE0) and the next call gives its key code.
 //   At the end of scripted input it returns kEndOfInput at once, every time.
 // - Write() puts the text on standard output and flushes it.
+// - IsTerminal() tells whether standard output is a terminal (or console window) a person
+//   watches, rather than a pipe or file; only then may text be written and taken back.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +44,7 @@ class Console {
   virtual bool KeyWaiting() = 0;
   virtual int ReadRawKey() = 0;
   virtual void Write(std::string_view text) = 0;
+  virtual bool IsTerminal() const { return false; }
 };
 
 }  // namespace omr72

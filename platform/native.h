@@ -34,6 +34,7 @@ class NativePlatform {
   std::unique_ptr<Console> console_;
   std::unique_ptr<Sleeper> sleeper_;
   std::unique_ptr<ProgramModule> module_;
+  SteadyClock clock_;
   std::unique_ptr<Platform> platform_;
 };
 

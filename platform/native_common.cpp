@@ -10,7 +10,7 @@ NativePlatform::NativePlatform()
       console_(MakeConsole()),
       sleeper_(MakeSleeper()),
       module_(MakeProgramModule()),
-      platform_(new Platform{*usb_, *scsi_, *lock_, *console_, *sleeper_, *module_}) {}
+      platform_(new Platform{*usb_, *scsi_, *lock_, *console_, *sleeper_, *module_, clock_}) {}
 
 NativePlatform::~NativePlatform() = default;
 

@@ -1,6 +1,7 @@
 // Everything the program needs of the operating system, passed down from the entry point.
 #pragma once
 
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/instance_lock.h"
 #include "platform/program_module.h"
@@ -17,6 +18,7 @@ struct Platform {
   Console& console;
   Sleeper& sleeper;
   ProgramModule& module;
+  Clock& clock;
 };
 
 }  // namespace omr72

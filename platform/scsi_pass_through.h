@@ -15,6 +15,9 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <vector>
+
+#include "platform/access_denials.h"
 
 #include "platform/data_stage.h"
 
@@ -48,6 +51,8 @@ class ScsiPassThrough {
  public:
   virtual ~ScsiPassThrough() = default;
   virtual std::unique_ptr<ScsiDrive> Open(const char* deviceName) = 0;
+  // Nodes that Open met but was not allowed to open, since the last call; none by default.
+  virtual std::vector<AccessDenial> TakeAccessDenials() { return {}; }
 };
 
 }  // namespace omr72

@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
+#include "platform/access_denials.h"
 #include "platform/data_stage.h"
 
 namespace omr72 {
@@ -66,6 +68,8 @@ class UsbDriver {
   virtual ~UsbDriver() = default;
   // `path` is the full device path, "\\.\" followed by "ezusb-0" .. "ezusb-8".
   virtual std::unique_ptr<UsbDevice> Open(const char* path) = 0;
+  // Nodes that Open met but was not allowed to open, since the last call; none by default.
+  virtual std::vector<AccessDenial> TakeAccessDenials() { return {}; }
 };
 
 }  // namespace omr72

@@ -129,9 +129,9 @@ bool ScsiServiceCommand6(ScsiLink& link) {
   return link.Execute(BuildServiceCdb(kSubCommand6), DataStage::Out({}));
 }
 
-bool ScsiWriteMcuFlash(ScsiLink& link, McuImage image) {
+bool ScsiWriteMcuFlash(ScsiLink& link, McuImage image, const ProgressCallback& progress) {
   ScsiMcuFlash flash(link);
-  return WriteMcuFlash(flash, image);
+  return WriteMcuFlash(flash, image, progress);
 }
 
 uint16_t FlashParamsPageSize(const FlashParams& params) {

@@ -39,7 +39,7 @@ bool ScsiServiceCommand6(ScsiLink& link);
 using ScsiMcuFlash = LinkMcuFlash<ScsiLink, ScsiEraseFlashPage, ScsiWriteFlashChunk>;
 
 // WriteMcuFlash (mcuflash/mcu_flash.h) over ScsiMcuFlash.
-bool ScsiWriteMcuFlash(ScsiLink& link, McuImage image);
+bool ScsiWriteMcuFlash(ScsiLink& link, McuImage image, const ProgressCallback& progress = {});
 
 // Host-order fields of a converted record.
 uint16_t FlashParamsPageSize(const FlashParams& params);

@@ -5,10 +5,12 @@
 #   tools/bootstrap.sh --linux  only what the Linux build needs
 set -euo pipefail
 
+# qemu-system-x86, cpio, kmod and udev build and boot the kernel test bed's guest (its kernel and
+# busybox are fetched with apt-get download, not installed).
 linux_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
-                libusb-1.0-0-dev libbenchmark-dev)
+                libusb-1.0-0-dev qemu-system-x86 cpio kmod udev libbenchmark-dev)
 windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-                  binutils-mingw-w64-x86-64 wine wine64)
+                  binutils-mingw-w64-x86-64 wine wine64 unzip)
 
 wanted=("${linux_packages[@]}")
 [ "${1:-}" = "--linux" ] || wanted+=("${windows_packages[@]}")

@@ -16,6 +16,7 @@ bool IsConfirmKey(uint16_t key) {
 }
 
 void Dialogue::Print(const char* format, ...) {
+  status_.Clear();
   va_list args;
   va_start(args, format);
   va_list copy;

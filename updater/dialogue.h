@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/console.h"
+#include "updater/status_line.h"
 
 namespace omr72 {
 
@@ -14,8 +15,9 @@ bool IsConfirmKey(uint16_t key);
 
 class Dialogue {
  public:
-  explicit Dialogue(Console& console) : console_(console) {}
+  explicit Dialogue(Console& console) : console_(console), status_(console) {}
 
+  // Takes back the status line first, so that what is printed follows the line as it was.
   void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // One key press: a key without a character gives its key code shifted left by 8.
   uint16_t ReadKey();
@@ -24,9 +26,12 @@ class Dialogue {
   void ErrorEnding();
   // "Press any key to exit...\n" and one key.
   void FinalEnding();
+  // Live text after the current line, on a terminal only.
+  StatusLine& Status() { return status_; }
 
  private:
   Console& console_;
+  StatusLine status_;
 };
 
 }  // namespace omr72

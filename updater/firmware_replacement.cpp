@@ -51,16 +51,17 @@ void RunFirmwareReplacement(const FirmwareReplacement& r) {
   r.dialogue.Print("%s", messages::kReplacingFirmware);
   ScsiEraseFlashPage(r.disk, wire::kBootLoaderPageAddress);
   ScsiRestart(r.disk);
-  WaitForRestart(r.sleeper, present, present);
-  if (!ScsiWriteMcuFlash(r.disk, McuImage(r.images.FirmwareImage(), kMcuImageSize))) {
+  r.restart.Wait(present, present);
+  if (!ScsiWriteMcuFlash(r.disk, McuImage(r.images.FirmwareImage(), kMcuImageSize),
+                         ShowProgress(r.dialogue.Status()))) {
     r.dialogue.Print("%s", messages::kFailed);
     r.dialogue.FinalEnding();
     return;
   }
   ScsiRestart(r.disk);
-  WaitForRestart(r.sleeper, present, present);
+  r.restart.Wait(present, present);
   ScsiServiceCommand6(r.disk);
-  WaitForRestart(r.sleeper, present, present);
+  r.restart.Wait(present, present);
   if (RepairSerialNumber(u.serial, u.installedFirmwareVersion, u.newFirmwareVersion)) {
     ScsiWriteSerialNumber(r.disk, SerialField(u.serial.data(), wire::kSerialRecordSize));
   }

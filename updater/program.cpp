@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "updater/access_hint.h"
 #include "updater/messages.h"
 #include "updater/updater.h"
 
@@ -7,14 +8,18 @@ namespace omr72 {
 namespace {
 
 // Polls both routes, disk first, until a recorder answers or the user presses Esc.
-void WaitForConnection(UsbLink& usb, ScsiLink& disk, Dialogue& dialogue, Sleeper& sleeper) {
+// A node the scans may not open gets one hint on stderr (AccessHint).
+void WaitForConnection(UsbLink& usb, ScsiLink& disk, Dialogue& dialogue, Platform& platform) {
+  AccessHint hint(stderr);
   if (disk.IsConnected() || usb.IsConnected()) return;
   dialogue.Print("%s", messages::kDeviceNotConnected);
+  hint.Check(platform);
   for (;;) {
     if (disk.IsConnected()) return;
     if (usb.IsConnected()) return;
+    hint.Check(platform);
     if (dialogue.KeyWaiting() && dialogue.ReadKey() == kKeyEsc) return;
-    sleeper.SleepMs(1);
+    platform.sleeper.SleepMs(1);
   }
 }
 
@@ -42,7 +47,7 @@ int RunProgram(Platform& platform, int argc, char** argv) {
   ScsiLink disk(platform.scsi);
   usb.SetDeviceIds(wire::kRecorderVendorId, wire::kRecorderProductId);
 
-  WaitForConnection(usb, disk, dialogue, platform.sleeper);
+  WaitForConnection(usb, disk, dialogue, platform);
   // The selection asks the USB route first: a recorder seen on both is updated over USB.
   std::unique_ptr<RecorderRoute> route;
   if (usb.IsConnected()) {
@@ -53,7 +58,8 @@ int RunProgram(Platform& platform, int argc, char** argv) {
     return 0;
   }
   ImageStore images(platform.module, modulePath);
-  RunUpdateProcedure({*route, disk, platform.sleeper, images, dialogue, updater});
+  RestartWait restart(platform.sleeper, platform.clock, dialogue.Status());
+  RunUpdateProcedure({*route, disk, restart, images, dialogue, updater});
   return 0;
 }
 

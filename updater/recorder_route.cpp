@@ -24,8 +24,8 @@ class UsbRoute : public RecorderRoute {
   bool KeepsBootLoaderInNand(uint16_t bootLoaderVersion) const override {
     return bootLoaderVersion < wire::kBootLoaderOneZero;
   }
-  bool RewriteNandBootBlock(NandBootImage image) override {
-    return UsbRewriteNandBootBlock(link_, image);
+  bool RewriteNandBootBlock(NandBootImage image, const ProgressCallback& progress) override {
+    return UsbRewriteNandBootBlock(link_, image, progress);
   }
 
  private:

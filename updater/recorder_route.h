@@ -32,7 +32,9 @@ class RecorderRoute {
   // Boot loaders that keep themselves in a NAND boot block are upgraded by rewriting it; only
   // the USB route has such recorders.
   virtual bool KeepsBootLoaderInNand(uint16_t /*bootLoaderVersion*/) const { return false; }
-  virtual bool RewriteNandBootBlock(NandBootImage /*image*/) { return false; }
+  virtual bool RewriteNandBootBlock(NandBootImage /*image*/, const ProgressCallback& /*progress*/) {
+    return false;
+  }
 };
 
 // The recorder as the boot-loader USB device, and as a USB disk.

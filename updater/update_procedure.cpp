@@ -81,25 +81,24 @@ bool IsCompatible(RecorderRoute& route, const ImageStore& images, Updater& u) {
 // Page by page on either route: with the guard page erased the restart keeps the recorder in
 // its boot loader, which then takes the new one; the restart after it brings the recorder
 // back as a disk.
-bool UpgradeFlashPages(RecorderRoute& route, ScsiLink& disk, Sleeper& sleeper, McuImage image,
+bool UpgradeFlashPages(RecorderRoute& route, ScsiLink& disk, RestartWait& restart, McuImage image,
                        Dialogue& dialogue) {
   const auto present = [&] { return route.IsPresent(); };
   route.Flash().ErasePage(wire::kBootLoaderPageAddress);
   route.Restart();
-  WaitForRestart(sleeper, present, present);
-  if (!WriteMcuFlash(route.Flash(), image)) return false;
+  restart.Wait(present, present);
+  if (!WriteMcuFlash(route.Flash(), image, ShowProgress(dialogue.Status()))) return false;
   dialogue.Print("%s", messages::kOk);
   route.Restart();
-  WaitForRestart(sleeper, present, [&] { return disk.IsConnected(); });
+  restart.Wait(present, [&] { return disk.IsConnected(); });
   return true;
 }
 
-bool UpgradeNandBlock(RecorderRoute& route, ScsiLink& disk, Sleeper& sleeper, NandBootImage image,
-                      Dialogue& dialogue) {
-  if (!route.RewriteNandBootBlock(image)) return false;
+bool UpgradeNandBlock(RecorderRoute& route, ScsiLink& disk, RestartWait& restart,
+                      NandBootImage image, Dialogue& dialogue) {
+  if (!route.RewriteNandBootBlock(image, ShowProgress(dialogue.Status()))) return false;
   dialogue.Print("%s", messages::kOk);
-  WaitForRestart(
-      sleeper, [&] { return route.IsPresent(); }, [&] { return disk.IsConnected(); });
+  restart.Wait([&] { return route.IsPresent(); }, [&] { return disk.IsConnected(); });
   return true;
 }
 
@@ -121,9 +120,9 @@ bool UpgradeBootLoaderIfNeeded(const Procedure& p) {
   const ImageSpan image(p.images.BootLoaderImage(), kImageSize);
   const bool upgraded =
       p.route.KeepsBootLoaderInNand(u.bootLoaderVersion)
-          ? UpgradeNandBlock(p.route, p.disk, p.sleeper, image.first<wire::kNandBootImageBytes>(),
+          ? UpgradeNandBlock(p.route, p.disk, p.restart, image.first<wire::kNandBootImageBytes>(),
                              p.dialogue)
-          : UpgradeFlashPages(p.route, p.disk, p.sleeper, image.first<kMcuImageSize>(), p.dialogue);
+          : UpgradeFlashPages(p.route, p.disk, p.restart, image.first<kMcuImageSize>(), p.dialogue);
   if (!upgraded) {
     p.dialogue.Print("%s", messages::kFailed);
     p.dialogue.ErrorEnding();
@@ -132,12 +131,6 @@ bool UpgradeBootLoaderIfNeeded(const Procedure& p) {
 }
 
 }  // namespace
-
-void WaitForRestart(Sleeper& sleeper, const std::function<bool()>& gone,
-                    const std::function<bool()>& back) {
-  while (gone()) sleeper.SleepMs(1);
-  while (!back()) sleeper.SleepMs(1);
-}
 
 void RunUpdateProcedure(const Procedure& p) {
   if (!Identify(p.route, p.images, p.dialogue, p.updater)) return;
@@ -148,7 +141,7 @@ void RunUpdateProcedure(const Procedure& p) {
     return;
   }
   if (!UpgradeBootLoaderIfNeeded(p)) return;
-  RunFirmwareReplacement({p.disk, p.sleeper, p.images, p.dialogue, p.updater});
+  RunFirmwareReplacement({p.disk, p.restart, p.images, p.dialogue, p.updater});
 }
 
 std::string PrintableSerial(const SerialBuffer& serial) {

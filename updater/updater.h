@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "images/image_store.h"
@@ -34,18 +33,13 @@ struct Updater {
   DeviceInfoBlock deviceInfo{};
 };
 
-// Polls `gone` until it is false, then `back` until it is true, a millisecond apart, however
-// long that takes.
-void WaitForRestart(Sleeper& sleeper, const std::function<bool()>& gone,
-                    const std::function<bool()>& back);
-
 // What the update procedure works with: the recorder on the chosen route, the recorder as a
 // disk (where it comes back after a boot-loader upgrade and where its firmware is replaced),
 // the images, the dialogue and the run's state.
 struct Procedure {
   RecorderRoute& route;
   ScsiLink& disk;
-  Sleeper& sleeper;
+  RestartWait& restart;
   ImageStore& images;
   Dialogue& dialogue;
   Updater& updater;
@@ -64,7 +58,7 @@ void RunUpdateProcedure(const Procedure& procedure);
 // The firmware replacement, always over the disk link.
 struct FirmwareReplacement {
   ScsiLink& disk;
-  Sleeper& sleeper;
+  RestartWait& restart;
   const ImageStore& images;
   Dialogue& dialogue;
   Updater& updater;

@@ -67,23 +67,27 @@ void LayOutBootBlock(std::vector<uint8_t>& block, NandBootImage image) {
   std::copy(image.begin(), image.end(), block.begin() + kNandPageSize);
 }
 
-void WriteBootBlock(UsbLink& link, const std::vector<uint8_t>& block) {
+void WriteBootBlock(UsbLink& link, const std::vector<uint8_t>& block,
+                    const ProgressCallback& progress) {
   for (uint32_t page = 0; page < kNandPagesPerBlock; ++page) {
     BootBlockWriteSetup(link, page);
     link.BulkWrite(ConstByteSpan(block).subspan(page * kNandPageSize, kNandPageSize));
+    if (progress) progress(ProgressStage::kWrite, page + 1, kNandPagesPerBlock);
   }
 }
 
 // Pages 1..63 come back one page lower, so the image is compared from offset 0. A compared
 // page that did not come back whole would leave the bytes we wrote in its place, and those can
 // equal the image where it repeats itself (erased padding), so it counts as a mismatch.
-bool ReadBackBootBlock(UsbLink& link, std::vector<uint8_t>& block) {
+bool ReadBackBootBlock(UsbLink& link, std::vector<uint8_t>& block,
+                       const ProgressCallback& progress) {
   bool whole = true;
   for (uint32_t page = 1; page < kNandPagesPerBlock; ++page) {
     const bool setUp = BootBlockReadSetup(link, 1, page);
     uint32_t moved = 0;
     link.BulkRead(ByteSpan(block).subspan((page - 1) * kNandPageSize, kNandPageSize), &moved);
     if (page <= kImagePages && (!setUp || moved != kNandPageSize)) whole = false;
+    if (progress) progress(ProgressStage::kVerify, page, kNandPagesPerBlock - 1);
   }
   return whole;
 }
@@ -186,13 +190,13 @@ bool UsbNandEraseBlock(UsbLink& link, uint8_t selector, uint16_t blockNumber) {
 
 // Transport results of the erase, the writes and the read-back are not trusted either way: the
 // read-back comparison and the recorder's verdict decide.
-bool UsbRewriteNandBootBlock(UsbLink& link, NandBootImage image) {
+bool UsbRewriteNandBootBlock(UsbLink& link, NandBootImage image, const ProgressCallback& progress) {
   std::vector<uint8_t> block(kNandBlockBytes);
   if (!ReadWholeBootBlock(link, block)) return false;
   LayOutBootBlock(block, image);
   UsbNandEraseBlock(link, kNandSelector, kBootBlock);
-  WriteBootBlock(link, block);
-  const bool whole = ReadBackBootBlock(link, block);
+  WriteBootBlock(link, block, progress);
+  const bool whole = ReadBackBootBlock(link, block, progress);
   if (!whole || !std::equal(image.begin(), image.end(), block.begin())) return false;
   return AskBootBlockVerdict(link);
 }

@@ -43,7 +43,9 @@ bool UsbNandEraseBlock(UsbLink& link, uint8_t selector, uint16_t blockNumber);
 // Rewrite NAND block 0 with image bytes 0..15359 from page 1 on, verify, ask the verdict.
 // False before anything is erased when the first whole-block read does not deliver all
 // 135,168 bytes (page 0 is written back from that read); a read-back page of the image that
-// does not come back whole counts as a mismatch.
-bool UsbRewriteNandBootBlock(UsbLink& link, NandBootImage image);
+// does not come back whole counts as a mismatch. `progress` hears of each page written
+// (kWrite, 1..64 of 64) and read back (kVerify, 1..63 of 63).
+bool UsbRewriteNandBootBlock(UsbLink& link, NandBootImage image,
+                             const ProgressCallback& progress = {});
 
 }  // namespace omr72

@@ -66,6 +66,7 @@ class LinuxConsole : public Console {
   bool KeyWaiting() override;
   int ReadRawKey() override;
   void Write(std::string_view text) override;
+  bool IsTerminal() const override { return isatty(output_) == 1; }
 
  private:
   enum class Read { kByte, kTimeout, kEnd };

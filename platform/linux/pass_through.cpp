@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <string>
 #include <string_view>
@@ -139,13 +140,19 @@ const std::vector<unsigned>& LinuxSgPassThrough::UsbDrives() {
   return drives_;
 }
 
-std::unique_ptr<ScsiDrive> LinuxSgPassThrough::Open(const char* deviceName) {
+std::string LinuxSgPassThrough::NodeOf(const char* deviceName) {
   std::optional<unsigned> index = DriveIndex(deviceName);
-  if (!index) return nullptr;
+  if (!index) return "";
   const std::vector<unsigned>& drives = UsbDrives();
-  if (*index >= drives.size()) return nullptr;
-  std::string path = (deviceDir_ / ("sg" + std::to_string(drives[*index]))).string();
+  if (*index >= drives.size()) return "";
+  return (deviceDir_ / ("sg" + std::to_string(drives[*index]))).string();
+}
+
+std::unique_ptr<ScsiDrive> LinuxSgPassThrough::Open(const char* deviceName) {
+  const std::string path = NodeOf(deviceName);
+  if (path.empty()) return nullptr;
   int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && (errno == EACCES || errno == EPERM)) denials_.Note({path});
   if (fd < 0) return nullptr;
   return std::make_unique<LinuxSgDrive>(fd);
 }

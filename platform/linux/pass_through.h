@@ -45,6 +45,9 @@ class LinuxSgPassThrough : public ScsiPassThrough {
   explicit LinuxSgPassThrough(std::filesystem::path sysfsRoot = "/sys",
                               std::filesystem::path deviceDir = "/dev");
   std::unique_ptr<ScsiDrive> Open(const char* deviceName) override;
+  std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
+  // The /dev/sgK behind the device name, for the probe; empty when there is none.
+  std::string NodeOf(const char* deviceName);
 
  private:
   // The USB disks' sg numbers; sysfs is walked again only when sg nodes may have changed.
@@ -52,6 +55,7 @@ class LinuxSgPassThrough : public ScsiPassThrough {
 
   std::filesystem::path sysfsRoot_;
   std::filesystem::path deviceDir_;
+  AccessDenialLog denials_;
   DeviceChangeWatch watch_;
   std::vector<unsigned> drives_;
 };

@@ -1,17 +1,20 @@
 // Linux: LinuxUsbDriver, the USB driver requests over libusb-1.0.
 //
 // Interface 0 is claimed on the first vendor or bulk request, not at open. The presence test
-// opens every vendor-specific device many times a second and only reads its descriptor;
-// claiming there would detach the kernel driver of unrelated devices (USB serial adapters are
-// vendor-specific too) on every pass. The claim is released when the device object goes.
+// opens the served devices many times a second and only reads their descriptors; claiming
+// there would detach and reattach a kernel driver on every pass. The claim is released when
+// the device object goes.
 //
 // Time-outs: the Windows driver waits without limit, which would leave the program hanging on
 // a wedged device. 5 s for a control request and 10 s for a bulk transfer are far beyond what
 // the recorder needs for a flash page, so they only ever end a transfer that would not end.
 #include "platform/linux/usb_driver.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -22,7 +25,6 @@ namespace {
 
 constexpr unsigned kControlTimeoutMs = 5000;
 constexpr unsigned kBulkTimeoutMs = 10000;
-constexpr uint8_t kVendorSpecificClass = 0xFF;
 constexpr int kClaimedInterface = 0;
 constexpr int kMaxPortDepth = 7;  // the USB limit on hub tiers
 
@@ -50,16 +52,30 @@ const libusb_interface_descriptor* FirstInterface(const libusb_config_descriptor
   return &interface.altsetting[0];
 }
 
+// The device descriptor is libusb's copy: no request reaches the device.
 UsbCandidate Describe(libusb_device* device) {
   UsbCandidate candidate;
   candidate.location.bus = libusb_get_bus_number(device);
   uint8_t ports[kMaxPortDepth];
   int depth = libusb_get_port_numbers(device, ports, kMaxPortDepth);
   if (depth > 0) candidate.location.ports.assign(ports, ports + depth);
-  ConfigDescriptor config = FirstConfig(device);
-  const libusb_interface_descriptor* first = config ? FirstInterface(*config) : nullptr;
-  candidate.vendorSpecific = first != nullptr && first->bInterfaceClass == kVendorSpecificClass;
+  libusb_device_descriptor d{};
+  if (libusb_get_device_descriptor(device, &d) == 0) candidate.id = {d.idVendor, d.idProduct};
   return candidate;
+}
+
+// Debian's libusb learns of devices that arrive after it started only from udevd. Without
+// udevd (containers, minimal systems, the test bed's guest) a recorder that restarts would
+// never be seen again, so every scan (it starts at ezusb-0) then gets a fresh context, which
+// enumerates the devices from sysfs.
+bool DeviceManagerRunning() {
+  return access("/run/udev/control", F_OK) == 0;
+}
+
+std::shared_ptr<libusb_context> NewContext() {
+  libusb_context* context = nullptr;
+  if (libusb_init(&context) != 0) return nullptr;
+  return std::shared_ptr<libusb_context>(context, libusb_exit);
 }
 
 class DeviceList {
@@ -82,9 +98,21 @@ class DeviceList {
   size_t size_ = 0;
 };
 
+// The device behind "\\.\ezusb-N": the N-th device we serve, in bus and port order.
+// `served`, when given, receives how many there are.
+libusb_device* NthServedDevice(const DeviceList& list, unsigned n, size_t* served = nullptr) {
+  std::vector<UsbCandidate> candidates;
+  candidates.reserve(list.size());
+  for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
+  std::vector<size_t> order = OrderServedDevices(candidates);
+  if (served != nullptr) *served = order.size();
+  return n < order.size() ? list[order[n]] : nullptr;
+}
+
 class LinuxUsbDevice : public UsbDevice {
  public:
-  explicit LinuxUsbDevice(libusb_device_handle* handle) : handle_(handle) {}
+  LinuxUsbDevice(std::shared_ptr<libusb_context> context, libusb_device_handle* handle)
+      : context_(std::move(context)), handle_(handle) {}
   ~LinuxUsbDevice() override {
     if (claimed_) libusb_release_interface(handle_, kClaimedInterface);
     libusb_close(handle_);
@@ -156,6 +184,7 @@ class LinuxUsbDevice : public UsbDevice {
     return rc == 0;
   }
 
+  std::shared_ptr<libusb_context> context_;  // outlives the handle
   libusb_device_handle* handle_;
   bool claimed_ = false;
 };
@@ -172,10 +201,13 @@ std::optional<unsigned> UsbDeviceIndex(const char* path) {
   return static_cast<unsigned>(digit - '0');
 }
 
-std::vector<size_t> OrderVendorDevices(const std::vector<UsbCandidate>& candidates) {
+std::vector<size_t> OrderServedDevices(const std::vector<UsbCandidate>& candidates,
+                                       std::span<const UsbId> served) {
   std::vector<size_t> order;
   for (size_t i = 0; i < candidates.size(); ++i) {
-    if (candidates[i].vendorSpecific) order.push_back(i);
+    if (std::find(served.begin(), served.end(), candidates[i].id) != served.end()) {
+      order.push_back(i);
+    }
   }
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
     return candidates[a].location < candidates[b].location;
@@ -222,29 +254,53 @@ std::array<uint8_t, kDeviceDescriptorSize> SerializeDeviceDescriptor(
           d.iSerialNumber, d.bNumConfigurations};
 }
 
-LinuxUsbDriver::LinuxUsbDriver() {
-  if (libusb_init(&context_) != 0) context_ = nullptr;
+std::string UsbfsNode(uint8_t bus, uint8_t address) {
+  char node[32];
+  std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", bus, address);
+  return node;
 }
 
-LinuxUsbDriver::~LinuxUsbDriver() {
-  if (context_ != nullptr) libusb_exit(context_);
+LinuxUsbDriver::LinuxUsbDriver() : context_(NewContext()) {}
+
+LinuxUsbDriver::~LinuxUsbDriver() = default;
+
+std::shared_ptr<libusb_context> LinuxUsbDriver::Context(unsigned index) {
+  if (index == 0 && !DeviceManagerRunning()) context_ = NewContext();
+  return context_;
+}
+
+// The descriptor comes from sysfs and needs no access to the device itself.
+void LinuxUsbDriver::NoteDenial(libusb_device* device) {
+  libusb_device_descriptor d{};
+  libusb_get_device_descriptor(device, &d);
+  denials_.Note({UsbfsNode(libusb_get_bus_number(device), libusb_get_device_address(device)),
+                 d.idVendor, d.idProduct});
 }
 
 std::unique_ptr<UsbDevice> LinuxUsbDriver::Open(const char* path) {
   std::optional<unsigned> index = UsbDeviceIndex(path);
-  if (!index || context_ == nullptr) return nullptr;
+  if (!index) return nullptr;
   // Nothing to open at this number when the last listing had none there and nothing changed.
   if (!watch_.ListingDue() && *index >= listedDevices_) return nullptr;
-  DeviceList list(context_);
-  std::vector<UsbCandidate> candidates;
-  candidates.reserve(list.size());
-  for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
-  std::vector<size_t> order = OrderVendorDevices(candidates);
-  listedDevices_ = order.size();
-  if (*index >= order.size()) return nullptr;
+  std::shared_ptr<libusb_context> context = Context(*index);
+  if (context == nullptr) return nullptr;
+  DeviceList list(context.get());
+  libusb_device* device = NthServedDevice(list, *index, &listedDevices_);
+  if (device == nullptr) return nullptr;
   libusb_device_handle* handle = nullptr;
-  if (libusb_open(list[order[*index]], &handle) != 0) return nullptr;
-  return std::make_unique<LinuxUsbDevice>(handle);
+  const int rc = libusb_open(device, &handle);
+  if (rc == LIBUSB_ERROR_ACCESS) NoteDenial(device);
+  if (rc != 0) return nullptr;
+  return std::make_unique<LinuxUsbDevice>(std::move(context), handle);
+}
+
+std::string LinuxUsbDriver::NodeOf(const char* path) {
+  std::optional<unsigned> index = UsbDeviceIndex(path);
+  if (!index || context_ == nullptr) return "";
+  DeviceList list(context_.get());
+  libusb_device* device = NthServedDevice(list, *index);
+  if (device == nullptr) return "";
+  return UsbfsNode(libusb_get_bus_number(device), libusb_get_device_address(device));
 }
 
 std::unique_ptr<UsbDriver> NativePlatform::MakeUsbDriver() {

@@ -1,9 +1,11 @@
 // Linux: the general-purpose USB driver's device objects provided through libusb-1.0.
 //
-// There is no EZ-USB driver on Linux, so "\\.\ezusb-N" names the N-th vendor-specific USB
-// device (first interface of class 0xFF), counted in bus and port-path order so that the
-// numbering does not change from one scan to the next while the same devices are plugged in.
-// The four driver requests are mapped onto libusb calls with the same meaning.
+// There is no EZ-USB driver on Linux, so "\\.\ezusb-N" names the N-th device that the driver
+// would serve, as its INF file lists them: the vendor:product pairs of kServedUsbDevices (the
+// list the udev rules are made from), counted in bus and port-path order so that the numbering
+// does not change from one scan to the next while the same devices are plugged in. No other
+// device is ever opened. The four driver requests are mapped onto libusb calls with the same
+// meaning.
 #pragma once
 
 #include <libusb.h>
@@ -12,9 +14,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "platform/linux/device_change_watch.h"
+#include "platform/linux/served_usb_devices.h"
 #include "platform/usb_driver.h"
 
 namespace omr72 {
@@ -28,14 +33,15 @@ struct UsbLocation {
 
 struct UsbCandidate {
   UsbLocation location;
-  bool vendorSpecific = false;  // config 0, interface 0, altsetting 0 has class 0xFF
+  UsbId id;
 };
 
 // The digit N of "\\.\ezusb-N"; nothing for any other path.
 std::optional<unsigned> UsbDeviceIndex(const char* path);
 
-// Indices into `candidates` of the vendor-specific devices, in bus and port-path order.
-std::vector<size_t> OrderVendorDevices(const std::vector<UsbCandidate>& candidates);
+// Indices into `candidates` of the devices whose ids are in `served`, in bus and port-path order.
+std::vector<size_t> OrderServedDevices(const std::vector<UsbCandidate>& candidates,
+                                       std::span<const UsbId> served = kServedUsbDevices);
 
 struct ControlSetup {
   uint8_t requestType = 0;  // bmRequestType
@@ -60,6 +66,9 @@ struct UsbEndpoint {
 std::optional<UsbEndpoint> PipeEndpoint(const std::vector<UsbEndpoint>& endpoints,
                                         const BulkPipeBlock& pipe, bool in);
 
+// The usbfs node of a device, /dev/bus/usb/BBB/DDD.
+std::string UsbfsNode(uint8_t bus, uint8_t address);
+
 // The 18 bytes of a device descriptor as they travel on the bus (multi-byte fields LE).
 std::array<uint8_t, kDeviceDescriptorSize> SerializeDeviceDescriptor(
     const libusb_device_descriptor& d);
@@ -72,12 +81,19 @@ class LinuxUsbDriver : public UsbDriver {
   LinuxUsbDriver& operator=(const LinuxUsbDriver&) = delete;
 
   std::unique_ptr<UsbDevice> Open(const char* path) override;
+  std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
+  // The usbfs node behind the path, for the probe; empty when there is none.
+  std::string NodeOf(const char* path);
 
  private:
-  libusb_context* context_ = nullptr;
+  std::shared_ptr<libusb_context> Context(unsigned index);
+  void NoteDenial(libusb_device* device);
+
+  std::shared_ptr<libusb_context> context_;
+  AccessDenialLog denials_;
   // The devices are listed again only when the USB device nodes may have changed.
   DeviceChangeWatch watch_{{{"/dev/bus/usb", "", true}}};
-  size_t listedDevices_ = 0;  // vendor-specific devices at the last listing
+  size_t listedDevices_ = 0;  // served devices at the last listing
 };
 
 }  // namespace omr72

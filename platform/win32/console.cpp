@@ -18,6 +18,15 @@ constexpr int kExtendedKeyPrefix = 0xE0;
 
 }  // namespace
 
+// 0xE0 is also a character: 'р' in code page 866, the console's code page for the Russian
+// texts. Only when the key code is already waiting behind it (as _getch queues it with the
+// prefix) is it the prefix of a key without a character.
+int ReadConsoleKey(int (*getch)(), int (*kbhit)()) {
+  const int key = getch();
+  if (key == kExtendedKeyPrefix) return kbhit() != 0 ? 0 : key;
+  return key;
+}
+
 Win32Console::Win32Console(HANDLE input) : input_(input), console_(false) {
   DWORD mode = 0;
   console_ = input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
@@ -61,10 +70,7 @@ bool Win32Console::KeyWaiting() {
 }
 
 int Win32Console::ReadRawKey() {
-  if (console_) {
-    int key = _getch();
-    return key == kExtendedKeyPrefix ? 0 : key;
-  }
+  if (console_) return ReadConsoleKey(_getch, _kbhit);
   uint8_t byte = 0;
   return ReadByte(byte) ? scripted_.Next(byte) : kEndOfInput;
 }
@@ -72,6 +78,12 @@ int Win32Console::ReadRawKey() {
 void Win32Console::Write(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
+}
+
+// A console screen buffer has a console mode; a pipe or file has none.
+bool Win32Console::IsTerminal() const {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
 std::unique_ptr<Console> NativePlatform::MakeConsole() {

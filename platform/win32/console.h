@@ -10,6 +10,10 @@
 
 namespace omr72 {
 
+// One key from the console as ReadRawKey reports it; `getch` and `kbhit` are _getch and _kbhit
+// (parameters so that tests can stand in for the console).
+int ReadConsoleKey(int (*getch)(), int (*kbhit)());
+
 class Win32Console : public Console {
  public:
   explicit Win32Console(HANDLE input = GetStdHandle(STD_INPUT_HANDLE));
@@ -17,6 +21,7 @@ class Win32Console : public Console {
   bool KeyWaiting() override;
   int ReadRawKey() override;
   void Write(std::string_view text) override;
+  bool IsTerminal() const override;
 
  private:
   bool ReadByte(uint8_t& byte);

@@ -41,6 +41,38 @@ TEST_F(DiskFace, InquiryMatchesTheTemplateAndGoesOnBeyondIt) {
   EXPECT_EQ(scsi().DriveDigit(), '1');
 }
 
+// The firmware answers INQUIRY by its CDB: standard data for EVPD 0 whatever the allocation
+// length (the program sends 0), CHECK CONDITION for vital product data it does not have, so a
+// program that sent another INQUIRY would not find the recorder.
+TEST_F(DiskFace, InquiryIsAnsweredByItsCdb) {
+  const struct {
+    const char* name;
+    uint8_t evpd;
+    uint8_t page;
+    uint16_t allocation;
+    int status;
+  } rows[] = {
+      {"standard, allocation 0 as the program sends it", 0, 0, 0, 0},
+      {"standard, allocation 36", 0, 0, 36, 0},
+      {"standard, allocation 255", 0, 0, 255, 0},
+      {"supported-pages list", 1, 0x00, 255, kCheckCondition},
+      {"unit serial number page", 1, 0x80, 255, kCheckCondition},
+      {"device identification page", 1, 0x83, 255, kCheckCondition},
+      {"page code without EVPD", 0, 0x80, 255, kCheckCondition},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Cdb cdb = {0x12, row.evpd, row.page, static_cast<uint8_t>(row.allocation >> 8),
+                     static_cast<uint8_t>(row.allocation)};
+    std::vector<uint8_t> reply(2048, 0xAA);
+    EXPECT_EQ(Raw(cdb, kDataIn, 2048, reply.data()), row.status);
+    const bool standard =
+        std::equal(wire::kInquiryTemplate.begin(), wire::kInquiryTemplate.end(), reply.begin());
+    EXPECT_EQ(standard, row.status == 0);
+  }
+  EXPECT_TRUE(host().trace().empty());  // presence tests leave no line, answered or not
+}
+
 TEST_F(DiskFace, FlashParamsRecordByteForByte) {
   RecorderConfig config;
   config.serial = "ABCDEFGHIJKLMNOPQRST";

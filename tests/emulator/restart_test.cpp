@@ -44,8 +44,12 @@ TEST_F(RestartRule, GuardPageAndFlashDecideFaceAndVersions) {
        0x0100, 0x0105, false},
       {"erased guard on USB stays on USB", StartRoute::kUsb, eraseOnUsb, usbRestart, Face::kUsb,
        0x0100, 0x0105, false},
-      {"erased guard on both faces comes back on USB", StartRoute::kBoth, eraseOnDisk, restart13,
-       Face::kUsb, 0x0100, 0x0105, false},
+      {"erased guard on both faces, restarted through the disk, comes back on the disk",
+       StartRoute::kBoth, eraseOnDisk, restart13, Face::kDisk, 0x0100, 0x0105, false},
+      {"erased guard on both faces, sub-command 6, comes back on the disk", StartRoute::kBoth,
+       eraseOnUsb, command6, Face::kDisk, 0x0100, 0x0105, false},
+      {"erased guard on both faces, restarted over USB, comes back on USB", StartRoute::kBoth,
+       eraseOnDisk, usbRestart, Face::kUsb, 0x0100, 0x0105, false},
       {"USB with intact guard comes back as a disk", StartRoute::kUsb, nothing, usbRestart,
        Face::kDisk, 0x0100, 0x0105, false},
       {"sub-command 6 restarts like 13", StartRoute::kDisk, nothing, command6, Face::kDisk, 0x0100,
@@ -165,6 +169,85 @@ TEST_F(RestartRule, RealisticRestartWaitsForTimeNotPolls) {
     back = scsi().IsConnected();
   }
   EXPECT_TRUE(back);
+}
+
+}  // namespace
+}  // namespace omr72::emu
+
+namespace omr72::emu {
+namespace {
+
+using Unplug = EmulatorTest;
+
+// The unplug fault: the recorder leaves just before the N-th traced command and comes back
+// after P polls, in the mode its flash implies, on the face the rule gives.
+TEST_F(Unplug, LeavesBeforeTheCommandAndComesBackAsTheFlashSays) {
+  const Step eraseOnDisk = [](EmulatorTest& t) { return ScsiEraseFlashPage(t.scsi(), 0x200); };
+  const Step eraseOnUsb = [](EmulatorTest& t) {
+    uint8_t reply[2];
+    return UsbEraseFlashPage(t.usb(), 0x200, reply);
+  };
+  const Step readOnDisk = [](EmulatorTest& t) {
+    uint8_t block[64];
+    return ScsiReadMemory(t.scsi(), 0, block);
+  };
+  const Step readOnUsb = [](EmulatorTest& t) {
+    uint8_t block[64];
+    return UsbReadMemory(t.usb(), 0, block);
+  };
+  const struct {
+    const char* name;
+    StartRoute route;
+    Step first;   // traced command 1, before the unplug
+    Step second;  // traced command 2: the recorder is gone before it arrives
+    int replugAfter;
+    Face back;
+  } cases[] = {
+      {"firmware on the disk comes back as a disk", StartRoute::kDisk, readOnDisk, readOnDisk, 3,
+       Face::kDisk},
+      {"boot loader on the disk stays a disk", StartRoute::kDisk, eraseOnDisk, readOnDisk, 5,
+       Face::kDisk},
+      {"boot loader on USB stays on USB", StartRoute::kUsb, eraseOnUsb, readOnUsb, 0, Face::kUsb},
+      {"firmware found on USB starts as a disk", StartRoute::kUsb, readOnUsb, readOnUsb, 2,
+       Face::kDisk},
+      {"boot loader on both faces keeps both", StartRoute::kBoth, eraseOnDisk, readOnUsb, 1,
+       Face::kBoth},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecorderConfig config = Config(c.route);
+    config.unplugAt = 2;
+    config.replugAfter = c.replugAfter;
+    Start(config);
+    if (c.route != StartRoute::kUsb) {
+      ASSERT_TRUE(scsi().IsConnected());
+    }
+    ASSERT_TRUE(c.first(*this));
+    EXPECT_FALSE(c.second(*this));
+    EXPECT_EQ(recorder().face(), Face::kNone);
+    EXPECT_EQ(recorder().returnFace(), c.back);
+    EXPECT_EQ(recorder().restarts(), 1);
+    EXPECT_EQ(host().trace().size(), 1u);  // the command it left before never arrived
+    const bool onUsb = c.back == Face::kUsb;
+    for (int poll = 1; poll <= c.replugAfter; ++poll) {
+      EXPECT_FALSE(onUsb ? usb().IsConnected() : scsi().IsConnected()) << "poll " << poll;
+    }
+    EXPECT_TRUE(onUsb ? usb().IsConnected() : scsi().IsConnected());
+    EXPECT_TRUE(onUsb ? readOnUsb(*this) : readOnDisk(*this));  // back, it answers
+    EXPECT_EQ(recorder().restarts(), 1);
+  }
+}
+
+TEST_F(Unplug, WithNoReturnTheRecorderStaysAway) {
+  RecorderConfig config;
+  config.unplugAt = 1;
+  config.noReturn = true;
+  Start(config);
+  ASSERT_TRUE(scsi().IsConnected());
+  uint8_t block[64];
+  EXPECT_FALSE(ScsiReadMemory(scsi(), 0, block));
+  EXPECT_FALSE(BackWithin(50));
+  EXPECT_FALSE(BackWithin(50, Face::kUsb));
 }
 
 }  // namespace

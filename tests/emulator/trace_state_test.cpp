@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "emulator/emulated_pass_through.h"
 #include "tests/emulator/emulator_fixture.h"
 
 namespace omr72::emu {
@@ -117,6 +118,40 @@ TEST_F(TraceAndState, ForeignDevicesSeeOnlyWhatIsSentToThem) {
   EXPECT_EQ(host().trace().back().rfind("scsi drive=5 cdb=28", 0), 0u);
 }
 
+// A wait polls the foreign devices again and again for as long as it lasts: they count the
+// polls, and their logs keep one entry for them; other requests fill the log up to its limit.
+TEST_F(TraceAndState, ForeignDevicesCountPresenceRequestsInBoundedLogs) {
+  RecorderConfig config = Config(StartRoute::kNone);
+  config.foreignDisks = {0, 3};
+  config.foreignUsb = {1};
+  Start(config);
+  constexpr uint64_t kScans = 20000;
+  for (uint64_t i = 0; i < kScans; ++i) {
+    ASSERT_FALSE(scsi().IsConnected());
+    ASSERT_FALSE(usb().IsConnected());
+  }
+  for (int drive : {0, 3}) {
+    EXPECT_EQ(host().ForeignDiskPresenceRequests(drive), kScans) << drive;
+    EXPECT_EQ(host().ForeignDiskLog(drive)->size(), 1u) << drive;
+  }
+  EXPECT_EQ(host().ForeignUsbPresenceRequests(1), kScans);
+  EXPECT_EQ(host().ForeignUsbLog(1)->size(), 1u);
+  EXPECT_EQ(host().ForeignDiskPresenceRequests(5), 0u);
+
+  std::unique_ptr<ScsiDrive> foreign = host().scsi().Open("\\\\.\\PHYSICALDRIVE3");
+  ASSERT_TRUE(foreign);
+  std::vector<uint8_t> page(2048);
+  uint8_t status = 0;
+  for (size_t i = 0; i < kForeignLogLimit + 10; ++i) {
+    const Cdb cdb = BuildReadPagesCdb(static_cast<uint32_t>(i), 1);
+    ASSERT_TRUE(foreign->Execute(ScsiRequest{.cdb = cdb, .data = DataStage::In(page)}, status));
+  }
+  const std::vector<ForeignDiskEntry>& log = *host().ForeignDiskLog(3);
+  ASSERT_EQ(log.size(), kForeignLogLimit);
+  EXPECT_EQ(log.back().cdb, BuildReadPagesCdb(kForeignLogLimit - 2, 1));  // after the INQUIRY
+  EXPECT_EQ(host().trace().size(), kForeignLogLimit + 10);  // the trace still has every one
+}
+
 // A recorder with another model tag takes the tag of the firmware written into it.
 TEST_F(TraceAndState, StateJsonAtStartAfterRestartAndAfterAnUpdate) {
   RecorderConfig config;
@@ -145,6 +180,69 @@ TEST_F(TraceAndState, StateJsonAtStartAfterRestartAndAfterAnUpdate) {
             "\"serial\":\"a\\\"b\\\\ /~\\u0001\\u001F\\u007F\\u00C3\\u00FF\","
             "\"firmwareImageWritten\":false,\"restarts\":0,\"modelTag\":\"R72QX\","
             "\"bootBlockAccepted\":false}");
+}
+
+}  // namespace
+}  // namespace omr72::emu
+
+namespace omr72::emu {
+namespace {
+
+using ReplyFuzzing = EmulatorTest;
+
+// Identification replies come from the seed (the same seed, the same bytes); everything else
+// stays the recorder's own.
+TEST_F(ReplyFuzzing, ReplacesIdentificationRepliesBySeed) {
+  struct Replies {
+    std::vector<uint8_t> identification;
+    std::vector<uint8_t> other;
+  };
+  const auto run = [&](std::optional<uint64_t> seed) {
+    RecorderConfig config = Config(StartRoute::kBoth);
+    config.replyFuzzSeed = seed;
+    Start(config);
+    Replies r;
+    const auto add = [&](const uint8_t* bytes, size_t n) {
+      r.identification.insert(r.identification.end(), bytes, bytes + n);
+    };
+    uint8_t block[64];
+    const uint16_t versions[] = {UsbGetFirmwareVersion(usb()), UsbGetBootLoaderVersion(usb())};
+    add(reinterpret_cast<const uint8_t*>(versions), sizeof versions);
+    uint8_t serial[21] = {};
+    EXPECT_TRUE(UsbReadSerialNumber(usb(), serial));
+    add(serial, sizeof serial);
+    for (uint16_t address : {0x29F9, 0xDE00}) {
+      EXPECT_TRUE(UsbReadMemory(usb(), address, block));
+      add(block, sizeof block);
+    }
+    std::unique_ptr<ScsiDrive> drive = host().scsi().Open("\\\\.\\PHYSICALDRIVE1");
+    std::vector<uint8_t> reply(2048, 0);
+    uint8_t status = 0;
+    EXPECT_TRUE(drive->Execute(
+        ScsiRequest{.cdb = BuildServiceCdb(3), .data = DataStage::In(ByteSpan(reply).first(40))},
+        status));
+    add(reply.data(), 40);
+    EXPECT_TRUE(
+        drive->Execute(ScsiRequest{.cdb = Cdb{0x12}, .data = DataStage::In(reply)}, status));
+    add(reply.data() + 36, kRecorderInquiryBytes - 36);
+
+    EXPECT_TRUE(UsbReadMemory(usb(), 0x0000, block));
+    r.other.assign(block, block + sizeof block);
+    EXPECT_TRUE(drive->Execute(
+        ScsiRequest{.cdb = BuildServiceAddressCdb(10, 0x29B9), .data = DataStage::In(block)},
+        status));
+    r.other.insert(r.other.end(), block, block + 40);  // up to 0x29E0, short of 0x29F9
+    return r;
+  };
+  const Replies plain = run(std::nullopt);
+  const Replies first = run(1);
+  const Replies again = run(1);
+  const Replies other = run(2);
+  EXPECT_NE(first.identification, plain.identification);
+  EXPECT_EQ(first.identification, again.identification);
+  EXPECT_NE(other.identification, first.identification);
+  EXPECT_EQ(first.other, plain.other);
+  EXPECT_EQ(other.other, plain.other);
 }
 
 }  // namespace

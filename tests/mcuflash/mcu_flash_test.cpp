@@ -74,5 +74,27 @@ TEST(McuFlashWriter, EveryRequestGoesOutInOrderAndTheResultIsTheirAnd) {
   }
 }
 
+// Progress comes after each page's last chunk, pages 1..21 of 21, and changes nothing of the
+// rule: with a failing request all 189 still go out and the result is still false.
+TEST(McuFlashWriter, TellsEachPageAfterItsLastChunk) {
+  std::vector<uint8_t> image(10752, 0x5A);
+  for (const bool failing : {false, true}) {
+    SCOPED_TRACE(failing ? "a chunk fails" : "nothing fails");
+    LoggingFlash flash([failing](size_t i) { return failing && i == 30; });
+    std::vector<std::pair<uint32_t, size_t>> told;  // page done, requests out by then
+    const auto progress = [&](ProgressStage stage, uint32_t done, uint32_t total) {
+      EXPECT_EQ(stage, ProgressStage::kWrite);
+      EXPECT_EQ(total, 21u);
+      told.emplace_back(done, flash.calls.size());
+    };
+    EXPECT_EQ(WriteMcuFlash(flash, McuImage(image.data(), 10752), progress), !failing);
+    EXPECT_EQ(flash.calls.size(), 189u);
+    ASSERT_EQ(told.size(), 21u);
+    for (uint32_t page = 1; page <= 21; ++page) {
+      EXPECT_EQ(told[page - 1], std::make_pair(page, size_t{page * 9})) << page;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace omr72

@@ -129,6 +129,12 @@ TEST_F(PagesToolTest, InfoShowsTheFlashParameters) {
   EXPECT_NE(out.find("firmware version: 1.5"), std::string::npos) << out;
 }
 
+TEST_F(PagesToolTest, InfoShowsTheSerialAsTheUpdaterDoes) {
+  // Control bytes and bytes above 0x7E become '?'; the text ends at the first NUL.
+  ASSERT_EQ(Run("info", "OMR72_EMULATED_SERIAL=\"$(printf 'AB\\001C\\303\\177 z~')\""), 0) << err;
+  EXPECT_NE(out.find("serial number: AB?C?? z~\n"), std::string::npos) << out;
+}
+
 TEST_F(PagesToolTest, ReadAndWriteMoveExactlyTheRequestedPages) {
   ASSERT_EQ(Run("read 0x100 40 pages.bin"), 0) << err;
   const std::string data = ReadFile(dir + "/pages.bin");

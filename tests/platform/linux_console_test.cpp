@@ -80,6 +80,19 @@ class Terminal : public ::testing::Test {
   termios cooked_{};
 };
 
+// Output on the terminal may show text and take it back; output into a pipe or file may not,
+// whatever the input is.
+TEST_F(Terminal, OnlyOutputOnATerminalIsOne) {
+  Pipe pipe;
+  const int file = open("/dev/null", O_WRONLY);
+  ASSERT_GE(file, 0);
+  EXPECT_TRUE(LinuxConsole(slave_, slave_).IsTerminal());
+  EXPECT_TRUE(LinuxConsole(pipe.fds[0], slave_).IsTerminal());
+  EXPECT_FALSE(LinuxConsole(slave_, pipe.fds[1]).IsTerminal());
+  EXPECT_FALSE(LinuxConsole(slave_, file).IsTerminal());
+  close(file);
+}
+
 TEST_F(Terminal, RawWhileKeysAreReadAndRestoredAfterwards) {
   const tcflag_t cooked = cooked_.c_lflag & (ECHO | ICANON | ISIG);
   {

@@ -82,6 +82,28 @@ TEST_F(FakeSysfs, DriveDigitNamesTheNthUsbDisk) {
   EXPECT_EQ(scsi.Open("PHYSICALDRIVE2"), nullptr);
 }
 
+// A node this user may not open is reported, once per node until taken; a missing node is not.
+// Root opens anything, so the scan runs in a child that has given up root.
+TEST_F(FakeSysfs, NodesThatMayNotBeOpenedAreReported) {
+  MakeDeviceNode(9);
+  MakeDeviceNode(10);
+  fs::permissions(dev_ / "sg9", fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(dev_ / "sg10", fs::perms::all);
+  const std::string sg9 = (dev_ / "sg9").string();
+  auto scan = [&] {
+    if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
+    LinuxSgPassThrough scsi(root_, dev_);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (char d = '0'; d <= '4'; ++d)
+        scsi.Open((std::string(R"(\\.\PHYSICALDRIVE)") + d).c_str());
+    }
+    const std::vector<AccessDenial> denials = scsi.TakeAccessDenials();
+    if (denials != std::vector<AccessDenial>{{sg9}}) _exit(1);
+    _exit(scsi.TakeAccessDenials().empty() ? 0 : 2);
+  };
+  EXPECT_EXIT(scan(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST(LinuxSgHeader, DirectionLengthAndTimeOut) {
   uint8_t data[4] = {};
   const uint8_t sent[4] = {0xA1, 0xA2, 0xA3, 0xA4};

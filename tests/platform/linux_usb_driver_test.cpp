@@ -28,56 +28,29 @@ TEST(LinuxUsbNames, OnlyTheNineDriverPathsNameADevice) {
   }
 }
 
-TEST(LinuxUsbOrder, VendorDevicesInBusThenPortPathOrder) {
+// Only the served ids are numbered, as the driver's INF file would list them; a device with
+// another product id of the same vendor, or the recorder's disk face, is never an ezusb-N.
+TEST(LinuxUsbOrder, ServedDevicesInBusThenPortPathOrder) {
+  const UsbId recorder{0x10C4, 0x4512};
   const std::vector<UsbCandidate> candidates = {
-      {{2, {1}}, true},        // 0
-      {{1, {10}}, true},       // 1: port 10 after port 9, numerically
-      {{1, {9}}, true},        // 2
-      {{1, {3, 4}}, false},    // 3: not vendor-specific
-      {{1, {3}}, true},        // 4: a hub's own port before the devices behind it
-      {{1, {3, 2}}, true},     // 5
-      {{1, {3, 2, 1}}, true},  // 6
-      {{0, {}}, false},        // 7: a root hub
+      {{2, {1}}, recorder},             // 0
+      {{1, {10}}, recorder},            // 1: port 10 after port 9, numerically
+      {{1, {9}}, recorder},             // 2
+      {{1, {3, 4}}, {0x10C4, 0x4513}},  // 3: same vendor, another product
+      {{1, {3}}, recorder},             // 4: a hub's own port before the devices behind it
+      {{1, {3, 2}}, recorder},          // 5
+      {{1, {3, 2, 1}}, recorder},       // 6
+      {{0, {}}, {0x1D6B, 0x0002}},      // 7: a root hub
+      {{1, {5}}, {0x4512, 0x10C4}},     // 8: the ids swapped
   };
-  EXPECT_EQ(OrderVendorDevices(candidates), (std::vector<size_t>{4, 5, 6, 2, 1, 0}));
-  EXPECT_TRUE(OrderVendorDevices({}).empty());
-  EXPECT_TRUE(OrderVendorDevices({{{1, {1}}, false}}).empty());
-}
-
-// The driver's request block, as its bytes: direction, type, recipient, 0, request, 0, value
-// and index little-endian.
-TEST(LinuxUsbVendorRequest, BlockBecomesSetupPacket) {
-  using Setup = std::tuple<uint8_t, uint8_t, uint16_t, uint16_t, uint16_t>;
-  const struct {
-    const char* name;
-    VendorRequestBlock block;
-    uint32_t length;
-    std::optional<Setup> setup;
-  } cases[] = {
-      {"vendor out",
-       {0, 2, 0, 0, 0xB5, 0, 0x34, 0x12, 0xCD, 0xAB},
-       64,
-       Setup{0x40, 0xB5, 0x1234, 0xABCD, 64}},
-      {"vendor in",
-       {1, 2, 0, 0, 0xA0, 0, 0x01, 0x00, 0x00, 0x80},
-       0xFFFF,
-       Setup{0xC0, 0xA0, 0x0001, 0x8000, 0xFFFF}},
-      {"no data stage", {0, 2, 0, 0, 0x55}, 0, Setup{0x40, 0x55, 0, 0, 0}},
-      {"class to interface",
-       {1, 1, 1, 0, 0x01, 0, 0x00, 0x01, 0x02, 0x00},
-       8,
-       Setup{0xA1, 0x01, 0x0100, 0x0002, 8}},
-      {"direction 2", {2, 2, 0, 0, 0x55}, 0, std::nullopt},
-      {"standard request", {1, 0, 0, 0, 0x06, 0, 0x00, 0x01}, 18, std::nullopt},
-      {"recipient 4", {1, 2, 4, 0, 0x55}, 0, std::nullopt},
-      {"data stage over 64 KiB", {1, 2, 0, 0, 0x55}, 0x10000, std::nullopt},
-  };
-  for (const auto& c : cases) {
-    std::optional<Setup> got;
-    if (auto s = DecodeVendorRequest(c.block, c.length))
-      got = Setup{s->requestType, s->request, s->value, s->index, s->length};
-    EXPECT_EQ(got, c.setup) << c.name;
-  }
+  EXPECT_EQ(OrderServedDevices(candidates), (std::vector<size_t>{4, 5, 6, 2, 1, 0}));
+  EXPECT_TRUE(OrderServedDevices({}).empty());
+  EXPECT_TRUE(OrderServedDevices({{{1, {1}}, {0x10C4, 0x4513}}}).empty());
+  // A second served pair is numbered among the first, by place alone.
+  const UsbId other{0x0547, 0x1002};
+  const std::vector<UsbId> two = {recorder, other};
+  EXPECT_EQ(OrderServedDevices({{{1, {2}}, other}, {{1, {1}}, recorder}, {{1, {3}}, {1, 2}}}, two),
+            (std::vector<size_t>{1, 0}));
 }
 
 BulkPipeBlock Pipe(uint32_t i) {

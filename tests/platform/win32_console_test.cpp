@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "platform/win32/console.h"
 
@@ -63,6 +65,57 @@ TEST(Win32ConsoleScripted, FileBytesAreKeysUntilItsEnd) {
     ExpectEnd(console);
   }
   CloseHandle(file);
+}
+
+// Text may be shown and taken back only on a console window: a pipe or file as standard output
+// never gets any.
+TEST(Win32ConsoleOutput, APipeOrAFileIsNoTerminal) {
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
+  HANDLE file = CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  for (HANDLE standardOutput : {write, file}) {
+    ASSERT_TRUE(SetStdHandle(STD_OUTPUT_HANDLE, standardOutput));
+    EXPECT_FALSE(Win32Console(read).IsTerminal());
+  }
+  SetStdHandle(STD_OUTPUT_HANDLE, output);
+  CloseHandle(file);
+  CloseHandle(write);
+  CloseHandle(read);
+}
+
+// Stand-ins for _getch and _kbhit: the keys the console has queued, in order.
+std::deque<int> queuedKeys;
+
+int QueuedGetch() {
+  const int key = queuedKeys.front();
+  queuedKeys.pop_front();
+  return key;
+}
+
+int QueuedKbhit() {
+  return queuedKeys.empty() ? 0 : 1;
+}
+
+TEST(Win32ConsoleKeys, AnE0IsAPrefixOnlyWithItsKeyCodeWaiting) {
+  struct Case {
+    const char* what;
+    std::vector<int> queued;    // what _getch will return
+    std::vector<int> expected;  // what ReadConsoleKey returns, one call each
+  };
+  const Case cases[] = {
+      {"a lone 0xE0 is the character (CP866 'r' with a hook)", {0xE0}, {0xE0}},
+      {"0xE0 with the cursor-up code queued behind it", {0xE0, 0x48}, {0, 0x48}},
+      {"0 announces a function key", {0x00, 0x3B}, {0, 0x3B}},
+      {"a plain character", {'Y'}, {'Y'}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    queuedKeys.assign(c.queued.begin(), c.queued.end());
+    for (int expected : c.expected) EXPECT_EQ(ReadConsoleKey(QueuedGetch, QueuedKbhit), expected);
+    EXPECT_TRUE(queuedKeys.empty());
+  }
 }
 
 }  // namespace

@@ -18,12 +18,24 @@ if [[ "$(basename "$first")" == omr72-sim* ]]; then first_args=(--route none); e
 first_pid=$!
 exec 3>"$work/keys"  # held open: the first instance sees no key and no end of input
 
+waiting() { grep -q "Device is not connected" "$work/first.out" 2>/dev/null; }
+refused() { grep -q "Close all other digital recorder applications" "$work/first.out" 2>/dev/null; }
+# Until the first instance waits for a recorder, finds the lock taken or ends; the minute is
+# only for a first instance that hangs.
 for _ in $(seq 1 600); do
-  grep -q "Device is not connected" "$work/first.out" 2>/dev/null && break
+  waiting || refused && break
+  kill -0 "$first_pid" 2>/dev/null || break
   sleep 0.1
 done
-if ! grep -q "Device is not connected" "$work/first.out"; then
-  echo "the first instance never reached the connection wait:"
+if ! waiting; then
+  if refused; then
+    echo "another program on this machine holds the instance lock; the first instance says:"
+  elif kill -0 "$first_pid" 2>/dev/null; then
+    echo "the first instance still runs but never reached the connection wait:"
+  else
+    wait "$first_pid"
+    echo "the first instance ended (exit code $?) before it reached the connection wait:"
+  fi
   cat "$work/first.out"
   exit 1
 fi

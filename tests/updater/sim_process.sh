@@ -22,6 +22,8 @@ actual=${actual%.}
 want=$(printf '%s' "$expected" | sed 's/\r*$//'; printf '.')
 want=${want%.}
 [ "$code" -eq 0 ] || fail "exit code $code"
+grep -q "Close all other digital recorder applications" "$work/out" &&
+  fail "another program on this machine holds the instance lock"
 [ "$actual" = "$want" ] || { fail "transcript"; cat -A "$work/out"; }
 grep -q '"firmwareImageWritten":true' "$work/state" || fail "state: $(cat "$work/state")"
 grep -q '"serial":"ABCDEW12345"' "$work/state" || fail "state serial"

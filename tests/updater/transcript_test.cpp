@@ -123,6 +123,15 @@ const std::vector<Scenario>& Scenarios() {
        0,
        {},
        {{"req=0xC6", 1}, {"req=0x24", 1}, {"req=0xC1", 1}, {"scsi ", 0}}},
+      // The recorder shows both faces; the firmware replacement erases the guard page and
+      // restarts it through its disk, where it must come back.
+      {"both routes, no upgrade: the disk restart comes back on the disk",
+       {"--route", "both", "--boot-loader", "2.0"},
+       "YL",
+       kBanner + Identified("2.0", "1.5", "ABCDE12345") + kLoadPrompts + kFirmwareOk,
+       0,
+       {"\"firmwareVersion\":\"2.10\"", "\"firmwareImageWritten\":true", "\"restarts\":4"},
+       {{kFirmwareWrite, 168}, {kScsiRestart, 3}, {kUsbRestart, 0}}},
       {"no boot loader",
        {"--boot-loader", "0.0"},
        "",

@@ -444,6 +444,33 @@ TEST_F(RewriteTest, ReadsErasesWritesEachPageReadsBackAndAsks) {
   EXPECT_EQ(Describe(usb.log), expected);
 }
 
+// Each page written and each page read back is told once, in order, right after its transfer;
+// the requests that go out are the same as without anyone listening.
+TEST_F(RewriteTest, TellsEachPageWrittenAndEachPageReadBack) {
+  ASSERT_TRUE(UsbRewriteNandBootBlock(link, NandBootImage(image.data(), 15360)));
+  const std::vector<std::string> unheard = Describe(usb.log);
+  usb.log.clear();
+  nand = NandBlock{};
+
+  std::vector<std::string> told;
+  const auto progress = [&](ProgressStage stage, uint32_t done, uint32_t total) {
+    const std::string last = Describe(usb.log).back();
+    told.push_back(std::string(stage == ProgressStage::kWrite ? "write " : "check ") +
+                   std::to_string(done) + "/" + std::to_string(total) + " after " + last);
+  };
+  ASSERT_TRUE(UsbRewriteNandBootBlock(link, NandBootImage(image.data(), 15360), progress));
+  EXPECT_EQ(Describe(usb.log), unheard);
+
+  std::vector<std::string> expected;
+  for (uint32_t page = 1; page <= 64; ++page) {
+    expected.push_back("write " + std::to_string(page) + "/64 after bulk-out pipe 1: 2112");
+  }
+  for (uint32_t page = 1; page <= 63; ++page) {
+    expected.push_back("check " + std::to_string(page) + "/63 after bulk-in pipe 2: 2112");
+  }
+  EXPECT_EQ(told, expected);
+}
+
 // How far a rewrite gets: no erase at all, a read-back that does not match, the verdict.
 enum class Reached { kNoErase, kNoVerdict, kVerdict };
 

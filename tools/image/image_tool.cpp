@@ -1,10 +1,13 @@
 // Linux tool for release engineers preparing the payloads:
 //   omr72-image info DIR              checks DIR/FWC.bin, BRC.bin, BRC20.bin and shows the
-//                                     fields the update reads from them
+//                                     fields the update reads from them, with any doubts
+//   omr72-image extract EXE DIR       writes the payloads a Windows build of the updater
+//                                     carries into DIR, then shows them as info does
 //   omr72-image scramble IN OUT       scrambles a plain payload
 //   omr72-image descramble IN OUT     descrambles a stored payload (the same operation)
-// Exit codes: 0 done, 1 a file is missing, unreadable, of the wrong size or unwritable,
-// 2 wrong command line.
+//   omr72-image --help | --version
+// Exit codes: 0 done, 1 a file is missing, unreadable, malformed, of the wrong size or
+// unwritable, 2 wrong command line, 3 the payloads do not look like recorder firmware.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +18,8 @@
 #include <vector>
 
 #include "images/image_store.h"
+#include "tools/image/payload_check.h"
+#include "tools/image/pe_resources.h"
 
 namespace {
 
@@ -23,6 +28,8 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+constexpr int kImplausible = 3;
+constexpr uintmax_t kMaxExecutableSize = uintmax_t{256} << 20;
 const char* const kPayloadNames[] = {"FWC", "BRC", "BRC20"};
 
 void Complain(const std::string& path, const std::string& problem) {
@@ -102,17 +109,28 @@ std::string TagText(const omr72::ModelTagBytes& tag) {
   return text;
 }
 
-int Info(const std::string& dir) {
-  std::map<std::string, Bytes> payloads;
+bool ReadPayloads(const std::string& dir, std::map<std::string, Bytes>& payloads) {
   bool ok = true;
   for (const char* name : kPayloadNames) {
     Bytes bytes;
     ok = ReadPayload(dir + "/" + name + ".bin", bytes) && ok;
     payloads[name] = std::move(bytes);
   }
-  if (!ok) return kFailed;
+  return ok;
+}
 
-  FolderModule module(std::move(payloads));
+// Each doubt as "WARNING: FILE: doubt"; whether there was none.
+bool ShowDoubts(const std::string& path, const std::vector<std::string>& doubts) {
+  for (const std::string& doubt : doubts)
+    std::printf("WARNING: %s: %s\n", path.c_str(), doubt.c_str());
+  return doubts.empty();
+}
+
+int Info(const std::string& dir) {
+  std::map<std::string, Bytes> payloads;
+  if (!ReadPayloads(dir, payloads)) return kFailed;
+
+  FolderModule module(payloads);
   omr72::ImageStore store(module, dir);
   if (!store.LoadFirmwareImage()) {
     Complain(dir + "/FWC.bin", "cannot be loaded");
@@ -122,7 +140,72 @@ int Info(const std::string& dir) {
   std::printf("Required boot loader version: %s\n",
               VersionText(store.RequiredBootLoaderVersion()).c_str());
   std::printf("Model tag: %s\n", TagText(store.ModelTag()).c_str());
-  return 0;
+
+  bool plausible =
+      ShowDoubts(dir + "/FWC.bin",
+                 omr72::FirmwareDoubts({store.NewFirmwareVersion(),
+                                        store.RequiredBootLoaderVersion(), store.ModelTag()}));
+  for (const char* name : {"BRC", "BRC20"}) {
+    Bytes image = payloads[name];
+    omr72::KeyStream keys;
+    omr72::ApplyKeyStream(keys, image.data());
+    plausible =
+        ShowDoubts(dir + "/" + name + ".bin", omr72::BootLoaderDoubts(image.data())) && plausible;
+  }
+  if (plausible) return 0;
+  std::printf(
+      "WARNING: these payloads do not look like scrambled Orlo Mica R72 firmware; the build "
+      "refuses them unless configured with -DOMR72_FORCE_PAYLOADS=ON.\n");
+  return kImplausible;
+}
+
+// The whole executable, or false after saying what is wrong with it.
+bool ReadExecutable(const std::string& path, Bytes& bytes) {
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (error || !std::filesystem::is_regular_file(path, error)) {
+    Complain(path, "no such file");
+    return false;
+  }
+  if (size > kMaxExecutableSize) {
+    Complain(path, "too large for a build of the updater");
+    return false;
+  }
+  std::ifstream file(path, std::ios::binary);
+  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  if (!file.good() && !file.eof()) {
+    Complain(path, "cannot be read");
+    return false;
+  }
+  return true;
+}
+
+int Extract(const std::string& exe, const std::string& dir) {
+  Bytes file;
+  if (!ReadExecutable(exe, file)) return kFailed;
+  // All three are found and checked before anything is written.
+  std::map<std::string, Bytes> payloads;
+  for (const char* name : kPayloadNames) {
+    omr72::pe::ResourceResult found = omr72::pe::FindRcData(file, name);
+    if (!found.bytes) {
+      Complain(exe, found.problem);
+      return kFailed;
+    }
+    if (found.bytes->size() != kResourceSize) {
+      Complain(exe, std::string("resource ") + name + " holds " +
+                        std::to_string(found.bytes->size()) + " bytes; a payload holds exactly " +
+                        std::to_string(kResourceSize));
+      return kFailed;
+    }
+    payloads[name] = std::move(*found.bytes);
+  }
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  for (const auto& [name, bytes] : payloads) {
+    if (!WritePayload(dir + "/" + name + ".bin", bytes)) return kFailed;
+  }
+  std::printf("Wrote FWC.bin, BRC.bin and BRC20.bin to %s\n", dir.c_str());
+  return Info(dir);
 }
 
 int Transform(const std::string& in, const std::string& out) {
@@ -134,11 +217,19 @@ int Transform(const std::string& in, const std::string& out) {
   return WritePayload(out, bytes) ? 0 : kFailed;
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: omr72-image info DIR\n"
-               "       omr72-image scramble IN OUT\n"
-               "       omr72-image descramble IN OUT\n");
+constexpr char kUsageText[] =
+    "usage: omr72-image info DIR\n"
+    "       omr72-image extract EXE DIR\n"
+    "       omr72-image scramble IN OUT\n"
+    "       omr72-image descramble IN OUT\n"
+    "       omr72-image --help | --version\n"
+    "info shows what the payloads FWC.bin, BRC.bin and BRC20.bin in DIR hold and warns about\n"
+    "payloads that do not look like recorder firmware (exit code 3). extract writes the\n"
+    "payloads that a Windows build of the updater (OMR72_FW_Updater.exe) carries into DIR.\n";
+
+// A refused command line: one line on stderr, exit code 2.
+int Refuse(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
   return kUsage;
 }
 
@@ -146,9 +237,26 @@ int Usage() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 2 && args[0] == "info") return Info(args[1]);
-  if (args.size() == 3 && (args[0] == "scramble" || args[0] == "descramble")) {
-    return Transform(args[1], args[2]);
+  if (args.empty()) return Refuse("omr72-image: no command (see --help)");
+  const std::string& command = args[0];
+  if (command == "--help" && args.size() == 1) {
+    std::fputs(kUsageText, stdout);
+    return 0;
   }
-  return Usage();
+  if (command == "--version" && args.size() == 1) {
+    std::printf("omr72-image %s\n", OMR72_VERSION);
+    return 0;
+  }
+  if (command == "info") {
+    return args.size() == 2 ? Info(args[1]) : Refuse("usage: omr72-image info DIR");
+  }
+  if (command == "extract") {
+    return args.size() == 3 ? Extract(args[1], args[2])
+                            : Refuse("usage: omr72-image extract EXE DIR");
+  }
+  if (command == "scramble" || command == "descramble") {
+    return args.size() == 3 ? Transform(args[1], args[2])
+                            : Refuse("usage: omr72-image " + command + " IN OUT");
+  }
+  return Refuse("omr72-image: unknown command '" + command + "' (see --help)");
 }

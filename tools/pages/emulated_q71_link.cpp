@@ -2,6 +2,7 @@
 // 1.5, 2048-byte pages), for libomr72-emulated.so. Two environment variables shape it:
 //   OMR72_EMULATED_TRACE=FILE   append every command that reaches a drive to FILE
 //   OMR72_EMULATED_FAIL=N,M,... fail those commands, counted from 1 in the trace
+//   OMR72_EMULATED_SERIAL=TEXT  the recorder's serial number (at most 20 bytes are kept)
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -34,6 +35,9 @@ void AppendLine(const std::string& path, const std::string& line) {
 std::unique_ptr<emu::EmulatedHost> MakeHost() {
   emu::RecorderConfig config;
   config.failCommands = ParseCommandNumbers(std::getenv("OMR72_EMULATED_FAIL"));
+  if (const char* serial = std::getenv("OMR72_EMULATED_SERIAL")) {
+    config.serial = std::string(serial).substr(0, 20);
+  }
   auto host = std::make_unique<emu::EmulatedHost>(config, emu::KnownImages{});
   if (const char* trace = std::getenv("OMR72_EMULATED_TRACE")) {
     host->SetTraceSink(

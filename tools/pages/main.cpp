@@ -1,13 +1,15 @@
 // omr72-pages: reads and writes the recorder's flash pages through the page-access library.
 // Linux only. It knows the library through scsilink/q71.h alone and loads it at run time:
 // libomr72.so for a real recorder, or libomr72-emulated.so with --emulated, from the folder
-// the program itself is in, else wherever dlopen finds it (LD_LIBRARY_PATH, the system's).
+// the program itself is in, else from ../lib beside it, else wherever dlopen finds it
+// (LD_LIBRARY_PATH, the system's).
 //
 //   omr72-pages [--emulated] info
 //   omr72-pages [--emulated] read FIRST COUNT FILE
 //   omr72-pages [--emulated] write FIRST FILE
+//   omr72-pages --help | --version
 //
-// Exit code 0 on success only.
+// Exit code 0 on success (and for --help, --version), 2 for a refused command line, else 1.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -65,8 +67,10 @@ std::string OwnFolder() {
 }
 
 bool Load(const char* name, Library& lib) {
-  const std::string beside = OwnFolder() + name;
-  lib.handle.reset(dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL));
+  // Beside the tool (the build tree), in ../lib (an installed prefix), else the system's way.
+  for (const std::string& path : {OwnFolder() + name, OwnFolder() + "../lib/" + name}) {
+    if (!lib.handle) lib.handle.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  }
   if (!lib.handle) lib.handle.reset(dlopen(name, RTLD_NOW | RTLD_LOCAL));
   if (!lib.handle) {
     Fail(std::string("cannot load ") + name + ": " + dlerror());
@@ -124,6 +128,16 @@ class Progress {
   bool shown_ = false;
 };
 
+// The serial number as the updater shows it: up to the first NUL, every byte outside printable
+// ASCII shown as '?', so that the terminal never receives control bytes from the recorder.
+std::string PrintableSerial(const uint8_t* bytes, size_t size) {
+  std::string text;
+  for (size_t i = 0; i < size && bytes[i] != 0; ++i) {
+    text.push_back(bytes[i] >= 0x20 && bytes[i] <= 0x7E ? static_cast<char>(bytes[i]) : '?');
+  }
+  return text;
+}
+
 int Info(const Library& lib) {
   if (lib.isConnected() != 1) {
     std::printf("connected: no\n");
@@ -139,10 +153,9 @@ int Info(const Library& lib) {
   uint16_t param11;
   std::memcpy(&param1, info.record + 1, sizeof param1);
   std::memcpy(&param11, info.record + 11, sizeof param11);
-  char serial[21] = {};
-  std::memcpy(serial, info.record + 17, 20);
+  const std::string serial = PrintableSerial(info.record + 17, 20);
   std::printf("page size: %u\n", info.pageSize());
-  std::printf("serial number: %s\n", serial);
+  std::printf("serial number: %s\n", serial.c_str());
   std::printf("firmware version: %d.%d\n", info.record[39], info.record[38]);
   std::printf("flash parameter at offset 1: %u\n", param1);
   std::printf("flash parameter at offset 11: %u\n", param11);
@@ -232,13 +245,17 @@ int Write(const Library& lib, uint32_t first, const char* path) {
   return 0;
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: omr72-pages [--emulated] info\n"
-               "       omr72-pages [--emulated] read FIRST COUNT FILE\n"
-               "       omr72-pages [--emulated] write FIRST FILE\n"
-               "FIRST is a page number, COUNT a number of pages; FILE holds whole pages.\n"
-               "--emulated works on an emulated recorder instead of the attached one.\n");
+constexpr char kUsage[] =
+    "usage: omr72-pages [--emulated] info\n"
+    "       omr72-pages [--emulated] read FIRST COUNT FILE\n"
+    "       omr72-pages [--emulated] write FIRST FILE\n"
+    "       omr72-pages --help | --version\n"
+    "FIRST is a page number, COUNT a number of pages; FILE holds whole pages.\n"
+    "--emulated works on an emulated recorder instead of the attached one.\n";
+
+// A refused command line: one line on stderr, exit code 2.
+int Refuse(const std::string& problem) {
+  Fail(problem + " (see --help)");
   return 2;
 }
 
@@ -246,19 +263,27 @@ int Usage() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("omr72-pages %s\n", OMR72_VERSION);
+    return 0;
+  }
   bool emulated = false;
   if (!args.empty() && args[0] == "--emulated") {
     emulated = true;
     args.erase(args.begin());
   }
-  if (args.empty()) return Usage();
+  if (args.empty()) return Refuse("no command");
   const std::string& command = args[0];
   uint64_t first = 0;
   uint64_t count = 0;
   if (command == "info") {
-    if (args.size() != 1) return Usage();
+    if (args.size() != 1) return Refuse("info takes no arguments");
   } else if (command == "read") {
-    if (args.size() != 4) return Usage();
+    if (args.size() != 4) return Refuse("read needs FIRST COUNT FILE");
     if (!ParseNumber(args[1].c_str(), kPageNumbers - 1, first) ||
         !ParseNumber(args[2].c_str(), kPageNumbers, count) || count == 0 ||
         first + count > kPageNumbers) {
@@ -266,13 +291,13 @@ int main(int argc, char** argv) {
       return 2;
     }
   } else if (command == "write") {
-    if (args.size() != 3) return Usage();
+    if (args.size() != 3) return Refuse("write needs FIRST FILE");
     if (!ParseNumber(args[1].c_str(), kPageNumbers - 1, first)) {
       Fail("FIRST must be a page number between 0 and 4294967295");
       return 2;
     }
   } else {
-    return Usage();
+    return Refuse("unknown command '" + command + "'");
   }
 
   Library lib;

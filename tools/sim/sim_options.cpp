@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace omr72::sim {
 namespace {
@@ -165,6 +166,35 @@ const std::map<std::string, OptionSpec>& Options() {
       {"--corrupt-readback",
        {false, [](const std::string&, SimOptions& o) { return o.recorder.corruptReadback = true; },
         ""}},
+      {"--unplug-at",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          long n = 0;
+          if (!ParseNumber(v, 1, 1000000000, n)) return false;
+          o.recorder.unplugAt = static_cast<int>(n);
+          return true;
+        },
+        "a command number from 1"}},
+      {"--replug-after",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          long n = 0;
+          if (!ParseNumber(v, 0, 1000000000, n)) return false;
+          o.recorder.replugAfter = static_cast<int>(n);
+          return true;
+        },
+        "a number of polls"}},
+      {"--reply-fuzz",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          uint64_t seed = 0;
+          const char* end = v.data() + v.size();
+          auto [p, ec] = std::from_chars(v.data(), end, seed);
+          if (v.empty() || ec != std::errc() || p != end) return false;
+          o.recorder.replyFuzzSeed = seed;
+          return true;
+        },
+        "a seed, 0 to 2^64-1"}},
       {"--trace",
        {true,
         [](const std::string& v, SimOptions& o) {
@@ -194,6 +224,8 @@ const std::map<std::string, OptionSpec>& Options() {
         },
         "realistic or none"}},
       {"--help", {false, [](const std::string&, SimOptions& o) { return o.help = true; }, ""}},
+      {"--version",
+       {false, [](const std::string&, SimOptions& o) { return o.version = true; }, ""}},
   };
   return options;
 }
@@ -214,9 +246,36 @@ std::optional<std::string> CheckSlots(const emu::RecorderConfig& r) {
   return std::nullopt;
 }
 
+// The NAND boot-block route: a recorder found on USB whose boot loader answers a version
+// below 1.0.
+bool TakesNandRoute(const emu::RecorderConfig& r) {
+  const bool usbRoute = r.route == StartRoute::kUsb || r.route == StartRoute::kBoth;
+  return usbRoute && !r.bootLoaderSilent && r.bootLoaderVersion >= 0x0001 &&
+         r.bootLoaderVersion <= 0x00FF;
+}
+
+// Faults that could not act with this recorder are refused rather than silently ignored.
+std::optional<std::string> CheckFaults(const emu::RecorderConfig& r,
+                                       const std::set<std::string>& given) {
+  for (const char* nandOnly : {"--verdict", "--corrupt-readback"}) {
+    if (given.count(nandOnly) && !TakesNandRoute(r)) {
+      return std::string(nandOnly) +
+             " acts only on the NAND route: --route usb or both with --boot-loader 0.x";
+    }
+  }
+  if (given.count("--replug-after") && !given.count("--unplug-at")) {
+    return "--replug-after goes with --unplug-at";
+  }
+  if (given.count("--attach-after") && r.route == StartRoute::kNone) {
+    return "--attach-after needs a recorder: not with --route none";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, SimOptions& out) {
+  std::set<std::string> given;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.rfind("--", 0) != 0) {
@@ -232,6 +291,7 @@ std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, Si
     }
     auto it = Options().find(name);
     if (it == Options().end()) return "unknown option " + name + " (see --help)";
+    given.insert(name);
     const OptionSpec& spec = it->second;
     if (!spec.takesValue) {
       if (value) return name + " takes no value";
@@ -246,34 +306,47 @@ std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, Si
       return "bad value '" + *value + "' for " + name + ": expected " + spec.expected;
     }
   }
-  return CheckSlots(out.recorder);
+  if (auto error = CheckSlots(out.recorder)) return error;
+  return CheckFaults(out.recorder, given);
 }
+
+#define OMR72_SIM_MODEL_OPTIONS                                                                 \
+  "Recorder and host:\n"                                                                        \
+  "  --route usb|disk|both|none  where the recorder is at start (default disk)\n"               \
+  "  --boot-loader M.m           installed boot-loader version (default 1.0; 0.0: none)\n"      \
+  "  --boot-loader-silent        the boot-loader version request fails\n"                       \
+  "  --firmware M.m|none         installed firmware version (default 1.5)\n"                    \
+  "  --serial TEXT               serial number, at most 20 bytes (default ABCDE12345)\n"        \
+  "  --model-tag TAG             5-byte model tag (default: the embedded image's tag)\n"        \
+  "  --drive N, --usb-name N     drive digit and ezusb-N of the recorder (defaults 1, 0)\n"     \
+  "  --foreign-disk N            a foreign disk at drive N (repeatable)\n"                      \
+  "  --foreign-usb N             a USB device with other ids at ezusb-N (repeatable)\n"         \
+  "  --attach-after N            the recorder appears after N presence polls (default 0;\n"     \
+  "                              not with --route none)\n"                                      \
+  "Faults:\n"                                                                                   \
+  "  --fail-command N            the N-th traced command fails (repeatable; from 1)\n"          \
+  "  --no-return                 after its next restart the recorder never comes back\n"        \
+  "  --verdict 1|0|fail          the boot-block verdict (default 1); NAND route only\n"         \
+  "  --corrupt-readback          the NAND read-back differs in one byte; NAND route only\n"     \
+  "                              (NAND route: --route usb or both, --boot-loader 0.x)\n"        \
+  "  --unplug-at N               the recorder leaves the bus just before the N-th traced\n"     \
+  "                              command and comes back --replug-after P presence polls\n"      \
+  "                              later (default 3) in the mode its flash implies\n"             \
+  "  --reply-fuzz SEED           identification replies (INQUIRY, flash parameters,\n"          \
+  "                              versions, serial, the 0x29F9 block) from a seeded generator\n" \
+  "Output:\n"                                                                                   \
+  "  --trace FILE                one line per request that reaches a device\n"                  \
+  "  --state FILE                the recorder's state at exit, as JSON\n"                       \
+  "  --latency realistic|none    device timing (default: realistic on a terminal)\n"            \
+  "  --help                      this text\n"
+
+const char kSimModelOptionsHelp[] = OMR72_SIM_MODEL_OPTIONS;
 
 const char kSimUsage[] =
     "Usage: omr72-sim [OPTION]... [diag]\n"
     "Runs the Orlo Mica R72 firmware updater against an emulated recorder.\n"
     "Keys come from the terminal, or from standard input when it is not a terminal.\n"
-    "\n"
-    "Recorder and host:\n"
-    "  --route usb|disk|both|none  where the recorder is at start (default disk)\n"
-    "  --boot-loader M.m           installed boot-loader version (default 1.0; 0.0: none)\n"
-    "  --boot-loader-silent        the boot-loader version request fails\n"
-    "  --firmware M.m|none         installed firmware version (default 1.5)\n"
-    "  --serial TEXT               serial number, at most 20 bytes (default ABCDE12345)\n"
-    "  --model-tag TAG             5-byte model tag (default: the embedded image's tag)\n"
-    "  --drive N, --usb-name N     drive digit and ezusb-N of the recorder (defaults 1, 0)\n"
-    "  --foreign-disk N            a foreign disk at drive N (repeatable)\n"
-    "  --foreign-usb N             a USB device with other ids at ezusb-N (repeatable)\n"
-    "  --attach-after N            the recorder appears after N presence polls (default 0)\n"
-    "Faults:\n"
-    "  --fail-command N            the N-th traced command fails (repeatable; from 1)\n"
-    "  --no-return                 after its next restart the recorder never comes back\n"
-    "  --verdict 1|0|fail          the boot-block verdict (default 1)\n"
-    "  --corrupt-readback          the NAND read-back differs in one byte\n"
-    "Output:\n"
-    "  --trace FILE                one line per request that reaches a device\n"
-    "  --state FILE                the recorder's state at exit, as JSON\n"
-    "  --latency realistic|none    device timing (default: realistic on a terminal)\n"
-    "  --help                      this text\n";
+    "\n" OMR72_SIM_MODEL_OPTIONS
+    "  --version                   the program's version\n";
 
 }  // namespace omr72::sim

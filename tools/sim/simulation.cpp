@@ -19,10 +19,11 @@ emu::KnownImages ReadKnownImages(ProgramModule& module, const std::string& modul
 }
 
 Simulation::Simulation(const SimOptions& options, bool realisticLatency, emu::KnownImages images)
-    : options_(options) {
+    : options_(options), realisticLatency_(realisticLatency) {
   emu::RecorderConfig config = options.recorder;
   config.realisticLatency = realisticLatency;
   host_ = std::make_unique<emu::EmulatedHost>(config, std::move(images));
+  pausedTime_ = std::make_unique<PausedTime>(host_->sleeper());
 }
 
 int Simulation::Run(const std::string& programName, Console& console, InstanceLock& lock,
@@ -33,7 +34,9 @@ int Simulation::Run(const std::string& programName, Console& console, InstanceLo
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  Platform platform{host_->usb(), host_->scsi(), lock, console, host_->sleeper(), module};
+  Sleeper& sleeper = realisticLatency_ ? host_->sleeper() : *pausedTime_;
+  Clock& clock = realisticLatency_ ? static_cast<Clock&>(steadyClock_) : *pausedTime_;
+  Platform platform{host_->usb(), host_->scsi(), lock, console, sleeper, module, clock};
   return RunProgram(platform, static_cast<int>(arguments.size()), argv.data());
 }
 

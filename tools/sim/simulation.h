@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "emulator/emulated_host.h"
+#include "platform/clock.h"
 #include "platform/platform.h"
 #include "tools/sim/sim_options.h"
 
@@ -27,8 +28,27 @@ class Simulation {
           ProgramModule& module);
 
  private:
+  // Without latency nothing really waits, so the run's time is the time its pauses stand for:
+  // a recorder that never comes back keeps the updater waiting for emulated seconds at once.
+  class PausedTime : public Sleeper, public Clock {
+   public:
+    explicit PausedTime(Sleeper& host) : host_(host) {}
+    void SleepMs(uint32_t milliseconds) override {
+      host_.SleepMs(milliseconds);
+      nowMs_ += milliseconds;
+    }
+    uint64_t NowMs() override { return nowMs_; }
+
+   private:
+    Sleeper& host_;
+    uint64_t nowMs_ = 0;
+  };
+
   const SimOptions options_;
+  const bool realisticLatency_;
   std::unique_ptr<emu::EmulatedHost> host_;
+  std::unique_ptr<PausedTime> pausedTime_;
+  SteadyClock steadyClock_;
 };
 
 }  // namespace omr72::sim
