@@ -7,7 +7,7 @@
 // goes or gets its permissions from udev, and inotify reports exactly that. So a scan lists
 // afresh only after such an event. Three safety nets keep a missed or early event harmless: a
 // scan lists afresh on every pass for a short settling time after the last event (libusb and
-// sysfs may learn of a device a moment after its node appears), at least once a second in any
+// sysfs may learn of a device a moment after its node appears), at least every two seconds in any
 // case, and on every pass when inotify is not available. A folder that does not exist yet is
 // waited for through its nearest existing ancestor. Devices that a listing found are still
 // opened by every scan; only the listing is saved.
@@ -29,7 +29,7 @@ class DeviceChangeWatch {
   // is a system call each time.
   static constexpr std::chrono::milliseconds kEventCheck{4};
   static constexpr std::chrono::milliseconds kSettling{500};
-  static constexpr std::chrono::milliseconds kRefresh{1000};
+  static constexpr std::chrono::milliseconds kRefresh{2000};
 
   struct Folder {
     std::filesystem::path path;

@@ -72,7 +72,7 @@ TEST_F(ChangeWatchTest, ListsFirstThenOnlyAfterAChangeThatMatters) {
   }
 }
 
-TEST_F(ChangeWatchTest, KeepsListingWhileSettlingAndRefreshesEverySecond) {
+TEST_F(ChangeWatchTest, KeepsListingWhileSettlingAndRefreshesNowAndThen) {
   DeviceChangeWatch watch = Watch(root_, "");
   watch.ListingDue();
   Touch(root_ / "001");
@@ -87,7 +87,7 @@ TEST_F(ChangeWatchTest, KeepsListingWhileSettlingAndRefreshesEverySecond) {
   Pass(DeviceChangeWatch::kRefresh - milliseconds(11));  // the last listing was 10 ms ago
   EXPECT_FALSE(watch.ListingDue());
   Pass(milliseconds(1));
-  EXPECT_TRUE(watch.ListingDue()) << "a second without a listing";
+  EXPECT_TRUE(watch.ListingDue()) << "the refresh interval without a listing";
   EXPECT_FALSE(watch.ListingDue());
 }
 
