@@ -127,6 +127,17 @@ uint64_t EmulatedHost::hostCommands() const {
   return impl_->host.hostCommands;
 }
 
+uint64_t EmulatedHost::ModelledDeviceMs() const {
+  const HostContext& host = impl_->host;
+  if (!host.timing.realistic()) return 0;
+  // A restart counts once the recorder is back: the last one of an update runs on after the
+  // program has ended, and nothing waited for it.
+  const Recorder& recorder = host.recorder;
+  const int pending = recorder.restarts() > 0 && recorder.face() == Face::kNone ? 1 : 0;
+  const auto restartMs = static_cast<uint64_t>(kRealisticRestart.count());
+  return host.timing.spentMs() + restartMs * static_cast<uint64_t>(recorder.restarts() - pending);
+}
+
 const std::vector<ForeignDiskEntry>* EmulatedHost::ForeignDiskLog(int drive) const {
   const auto it = impl_->host.foreignDisks.find(drive);
   return it == impl_->host.foreignDisks.end() ? nullptr : &it->second.entries;

@@ -115,6 +115,9 @@ class EmulatedHost {
                           uint8_t& scsiStatus, uint32_t& moved);
   // How many such commands have arrived (deliberately not part of the state JSON).
   uint64_t hostCommands() const;
+  // The time a real recorder would have spent so far, in milliseconds: its requests and the
+  // restarts it is back from, under realistic latency; 0 without latency.
+  uint64_t ModelledDeviceMs() const;
 
   // What a foreign device has received, in order; nullptr when there is none at that slot.
   // Repeated presence requests (INQUIRY, the device descriptor) appear once per run of equal

@@ -328,19 +328,46 @@ void Recorder::TakeBootBlock() {
 // --- Disk pages -------------------------------------------------------------------------------
 
 // Pages never written read as erased flash.
+const uint8_t* Recorder::StoredDiskPage(uint32_t page) const {
+  const auto it = diskBlocks_.find(page / kDiskBlockPages);
+  if (it == diskBlocks_.end()) return nullptr;
+  return it->second->data() + size_t{page % kDiskBlockPages} * kDiskPageSize;
+}
+
 void Recorder::ReadDiskPage(uint32_t page, uint32_t offset, uint8_t* out, size_t length) const {
-  const auto it = diskPages_.find(page);
-  if (it == diskPages_.end()) {
+  const uint8_t* stored = StoredDiskPage(page);
+  if (stored == nullptr) {
     std::memset(out, 0xFF, length);
     return;
   }
-  std::memcpy(out, it->second.data() + offset, length);
+  std::memcpy(out, stored + offset, length);
+}
+
+void Recorder::ReadDiskPages(uint32_t first, uint32_t count, uint8_t* out) const {
+  const uint64_t end = uint64_t{first} + count;
+  for (uint64_t page = first; page < end;) {
+    // The pages from here to the end of the run or of this block, in one copy.
+    const uint64_t blockEnd = (page / kDiskBlockPages + 1) * kDiskBlockPages;
+    const size_t bytes = static_cast<size_t>(std::min(end, blockEnd) - page) * kDiskPageSize;
+    const uint8_t* stored = StoredDiskPage(static_cast<uint32_t>(page));
+    if (stored == nullptr) {
+      std::memset(out, 0xFF, bytes);
+    } else {
+      std::memcpy(out, stored, bytes);
+    }
+    out += bytes;
+    page = std::min(end, blockEnd);
+  }
 }
 
 void Recorder::WriteDiskPage(uint32_t page, const uint8_t* data, size_t length) {
-  auto [it, added] = diskPages_.try_emplace(page);
-  if (added) it->second.fill(0xFF);
-  std::memcpy(it->second.data(), data, std::min<size_t>(length, kDiskPageSize));
+  std::unique_ptr<DiskBlock>& block = diskBlocks_[page / kDiskBlockPages];
+  if (!block) {
+    block = std::make_unique<DiskBlock>();
+    block->fill(0xFF);
+  }
+  uint8_t* stored = block->data() + size_t{page % kDiskBlockPages} * kDiskPageSize;
+  std::memcpy(stored, data, std::min<size_t>(length, kDiskPageSize));
 }
 
 // --- Identity ---------------------------------------------------------------------------------

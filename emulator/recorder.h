@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -121,6 +122,8 @@ class Recorder {
 
   // --- Disk pages -------------------------------------------------------------------------------
   void ReadDiskPage(uint32_t page, uint32_t offset, uint8_t* out, size_t length) const;
+  // `count` whole pages from `first` on, back to back; one walk through the store.
+  void ReadDiskPages(uint32_t first, uint32_t count, uint8_t* out) const;
   void WriteDiskPage(uint32_t page, const uint8_t* data, size_t length);
 
   // --- Identity ---------------------------------------------------------------------------------
@@ -168,7 +171,12 @@ class Recorder {
 
   std::array<uint8_t, kMcuFlashSize> flash_{};
   std::vector<uint8_t> nand_;
-  std::map<uint32_t, std::array<uint8_t, kDiskPageSize>> diskPages_;
+  // Disk pages in blocks of kDiskBlockPages, created on the first write into them with every
+  // page blank: a run of pages is one copy, as a page-access command is.
+  static constexpr uint32_t kDiskBlockPages = 32;
+  using DiskBlock = std::array<uint8_t, kDiskBlockPages * kDiskPageSize>;
+  const uint8_t* StoredDiskPage(uint32_t page) const;
+  std::map<uint32_t, std::unique_ptr<DiskBlock>> diskBlocks_;  // by page / kDiskBlockPages
   std::optional<NandTransfer> transfer_;
   uint8_t nandEraseStatus_ = 0;
   bool bootBlockAccepted_ = false;

@@ -2,6 +2,7 @@
 // fast; with realistic latency commands spend what a real recorder spends, in real sleeps.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/sleeper.h"
@@ -20,16 +21,26 @@ class DeviceTiming {
  public:
   explicit DeviceTiming(bool realistic) : realistic_(realistic) {}
   bool realistic() const { return realistic_; }
-  void Spend(uint32_t milliseconds) const;
+  // Time the recorder spends on a request; added up, as the device time of the run. The OS
+  // wakes a sleeper late, and that lateness is the model's, not the host's: the next request
+  // is shortened by it, so that a run's wall time exceeds its device time only by what the
+  // host itself takes.
+  void Spend(uint32_t milliseconds);
+  // Time the host waits of its own accord; not device time.
+  void Wait(uint32_t milliseconds) const;
+  // The device time spent so far, in milliseconds (0 without latency).
+  uint64_t spentMs() const { return spentMs_; }
 
  private:
   bool realistic_;
+  uint64_t spentMs_ = 0;
+  std::chrono::steady_clock::duration lateBy_{};
 };
 
 class EmulatedSleeper : public Sleeper {
  public:
   explicit EmulatedSleeper(const DeviceTiming& timing) : timing_(timing) {}
-  void SleepMs(uint32_t milliseconds) override { timing_.Spend(milliseconds); }
+  void SleepMs(uint32_t milliseconds) override { timing_.Wait(milliseconds); }
 
  private:
   const DeviceTiming& timing_;

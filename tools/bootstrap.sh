@@ -8,7 +8,8 @@ set -euo pipefail
 # qemu-system-x86, cpio, kmod and udev build and boot the kernel test bed's guest (its kernel and
 # busybox are fetched with apt-get download, not installed).
 linux_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
-                libusb-1.0-0-dev qemu-system-x86 cpio kmod udev clang libclang-rt-dev valgrind)
+                libusb-1.0-0-dev qemu-system-x86 cpio kmod udev clang libclang-rt-dev valgrind
+                libbenchmark-dev)
 windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
                   binutils-mingw-w64-x86-64 wine wine64 unzip)
 

@@ -112,7 +112,9 @@ bool SgIoCompleted(int ioctlResult, const sg_io_hdr& header) {
 }
 
 LinuxSgPassThrough::LinuxSgPassThrough(fs::path sysfsRoot, fs::path deviceDir)
-    : map_(std::move(sysfsRoot)), deviceDir_(std::move(deviceDir)) {}
+    : deviceDir_(std::move(deviceDir)),
+      watch_({{deviceDir_, "sg", false}}),
+      map_(std::move(sysfsRoot), [this] { return watch_.ListingDue(); }) {}
 
 // What a scan's INQUIRY through the device name reaches: the digit's position now.
 std::string LinuxSgPassThrough::NodeOf(const char* deviceName) {

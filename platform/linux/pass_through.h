@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/linux/device_change_watch.h"
 #include "platform/linux/sg_devices.h"
 #include "platform/scsi_pass_through.h"
 
@@ -55,9 +56,11 @@ class LinuxSgPassThrough : public ScsiPassThrough {
   // Opens /dev/sgK for K = `number`; -1 when there is none or it cannot be opened.
   int OpenNode(std::optional<unsigned> number);
 
-  SgDriveMap map_;
   std::filesystem::path deviceDir_;
   AccessDenialLog denials_;
+  // The sg nodes are listed again only when they may have changed (see SgDriveMap).
+  DeviceChangeWatch watch_;
+  SgDriveMap map_;
 };
 
 }  // namespace omr72

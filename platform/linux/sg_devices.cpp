@@ -76,8 +76,16 @@ std::vector<UsbSgDevice> ListUsbSgDevices(const fs::path& sysfsRoot) {
   return found;
 }
 
+const std::vector<UsbSgDevice>& SgDriveMap::Devices() const {
+  if (!listed_ || listingDue_()) {
+    devices_ = ListUsbSgDevices(sysfsRoot_);
+    listed_ = true;
+  }
+  return devices_;
+}
+
 std::optional<UsbSgDevice> SgDriveMap::AtPosition(unsigned digit) const {
-  const std::vector<UsbSgDevice> devices = ListUsbSgDevices(sysfsRoot_);
+  const std::vector<UsbSgDevice>& devices = Devices();
   if (digit >= devices.size()) return std::nullopt;
   return devices[digit];
 }
@@ -89,7 +97,7 @@ void SgDriveMap::Bind(unsigned digit, const std::optional<UsbSgDevice>& device) 
 
 std::optional<unsigned> SgDriveMap::Named(unsigned digit) const {
   if (digit >= kDigits || !named_[digit]) return std::nullopt;
-  for (const UsbSgDevice& device : ListUsbSgDevices(sysfsRoot_)) {
+  for (const UsbSgDevice& device : Devices()) {
     if (device.identity == *named_[digit]) return device.number;
   }
   return std::nullopt;

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,7 +29,11 @@ class SgDriveMap {
  public:
   static constexpr unsigned kDigits = 10;
 
-  explicit SgDriveMap(std::filesystem::path sysfsRoot) : sysfsRoot_(std::move(sysfsRoot)) {}
+  // `listingDue` says whether the sg devices may have changed since they were last listed (a
+  // watch on the device nodes); without it they are listed afresh at every question.
+  explicit SgDriveMap(
+      std::filesystem::path sysfsRoot, std::function<bool()> listingDue = [] { return true; })
+      : sysfsRoot_(std::move(sysfsRoot)), listingDue_(std::move(listingDue)) {}
 
   // The digit-th USB sg device now, the one a scan's INQUIRY reaches, with its identity.
   std::optional<UsbSgDevice> AtPosition(unsigned digit) const;
@@ -39,7 +44,12 @@ class SgDriveMap {
   std::optional<unsigned> Named(unsigned digit) const;
 
  private:
+  const std::vector<UsbSgDevice>& Devices() const;
+
   std::filesystem::path sysfsRoot_;
+  std::function<bool()> listingDue_;
+  mutable std::vector<UsbSgDevice> devices_;
+  mutable bool listed_ = false;
   std::array<std::optional<std::string>, kDigits> named_;
 };
 

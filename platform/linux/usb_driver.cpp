@@ -99,11 +99,13 @@ class DeviceList {
 };
 
 // The device behind "\\.\ezusb-N": the N-th device we serve, in bus and port order.
-libusb_device* NthServedDevice(const DeviceList& list, unsigned n) {
+// `served`, when given, receives how many there are.
+libusb_device* NthServedDevice(const DeviceList& list, unsigned n, size_t* served = nullptr) {
   std::vector<UsbCandidate> candidates;
   candidates.reserve(list.size());
   for (size_t i = 0; i < list.size(); ++i) candidates.push_back(Describe(list[i]));
   std::vector<size_t> order = OrderServedDevices(candidates);
+  if (served != nullptr) *served = order.size();
   return n < order.size() ? list[order[n]] : nullptr;
 }
 
@@ -278,10 +280,12 @@ void LinuxUsbDriver::NoteDenial(libusb_device* device) {
 std::unique_ptr<UsbDevice> LinuxUsbDriver::Open(const char* path) {
   std::optional<unsigned> index = UsbDeviceIndex(path);
   if (!index) return nullptr;
+  // Nothing to open at this number when the last listing had none there and nothing changed.
+  if (!watch_.ListingDue() && *index >= listedDevices_) return nullptr;
   std::shared_ptr<libusb_context> context = Context(*index);
   if (context == nullptr) return nullptr;
   DeviceList list(context.get());
-  libusb_device* device = NthServedDevice(list, *index);
+  libusb_device* device = NthServedDevice(list, *index, &listedDevices_);
   if (device == nullptr) return nullptr;
   libusb_device_handle* handle = nullptr;
   const int rc = libusb_open(device, &handle);

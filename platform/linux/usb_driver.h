@@ -14,10 +14,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "platform/linux/device_change_watch.h"
 #include "platform/linux/served_usb_devices.h"
 #include "platform/usb_driver.h"
 
@@ -90,6 +91,9 @@ class LinuxUsbDriver : public UsbDriver {
 
   std::shared_ptr<libusb_context> context_;
   AccessDenialLog denials_;
+  // The devices are listed again only when the USB device nodes may have changed.
+  DeviceChangeWatch watch_{{{"/dev/bus/usb", "", true}}};
+  size_t listedDevices_ = 0;  // served devices at the last listing
 };
 
 }  // namespace omr72

@@ -21,6 +21,7 @@ for flow in "${flows[@]}"; do
   name=${flow%%|*}
   read -r -a options <<<"${flow#*|}"
   printf 'YLY' | valgrind -q --error-exitcode=3 --leak-check=full --show-leak-kinds=all \
+    --suppressions="$(dirname "$0")/static_runtime.supp" \
     --errors-for-leak-kinds=all --log-file="$log" "$sim" "${options[@]}" --latency none >"$out"
   rc=$?
   if [ $rc -ne 0 ] || ! grep -q 'Replacing firmware...OK' "$out" || [ -s "$log" ]; then

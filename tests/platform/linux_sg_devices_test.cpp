@@ -158,6 +158,7 @@ TEST_F(SgDrift, PassThroughOpensTheNamedDeviceForCommands) {
   // By position there is no digit 1 any more; by name it is still sg2.
   EXPECT_NE(scsi.Open(R"(\\.\PHYSICALDRIVE1)"), nullptr);
   Unplug(2, "1-2");
+  fs::remove(dev / "sg2");  // the kernel takes the node away with the device
   EXPECT_EQ(scsi.Open(R"(\\.\PHYSICALDRIVE1)"), nullptr);
 }
 
