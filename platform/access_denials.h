@@ -1,4 +1,5 @@
-// Device nodes that a scan found but could not open for want of permission (EACCES, EPERM).
+// Device nodes that a scan found but could not open for want of permission (EACCES, EPERM on
+// Linux; ERROR_ACCESS_DENIED on Windows).
 // Backends only record them; the updater takes them after a scan and decides whether to tell
 // the user. Nothing here prints.
 #pragma once
@@ -14,6 +15,9 @@ struct AccessDenial {
   std::string node;       // the OS's name for it, /dev/sg2 or /dev/bus/usb/001/007
   uint16_t vendorId = 0;  // USB devices only: the ids from its descriptor
   uint16_t productId = 0;
+  // Refused for what the process may do, not for the node's own permissions: on Windows only
+  // an elevated process opens a physical drive, and no rule on the device changes that.
+  bool processPrivilege = false;
   auto operator<=>(const AccessDenial&) const = default;
 };
 

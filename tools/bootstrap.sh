@@ -10,8 +10,10 @@ set -euo pipefail
 linux_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
                 libusb-1.0-0-dev qemu-system-x86 cpio kmod udev clang libclang-rt-dev valgrind
                 libbenchmark-dev)
+# wine32:i386 beside wine64 runs the i686 release build as 64-bit Windows runs it, a 32-bit
+# process in a WoW64 prefix; it needs the i386 architecture.
 windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-                  binutils-mingw-w64-x86-64 wine wine64 unzip)
+                  binutils-mingw-w64-x86-64 wine wine64 wine32:i386 unzip)
 
 wanted=("${linux_packages[@]}")
 [ "${1:-}" = "--linux" ] || wanted+=("${windows_packages[@]}")
@@ -27,5 +29,8 @@ echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -6,6 +6,13 @@ namespace omr72 {
 
 std::optional<std::string> AccessHintText(const std::vector<AccessDenial>& denials) {
   for (const AccessDenial& d : denials) {
+    // Windows: no device rule helps; the process itself must be elevated.
+    if (d.processPrivilege) {
+      return "Access denied to " + d.node +
+             " (perhaps the recorder): only a program run as administrator may use it. End "
+             "this one, then right-click the updater, choose \"Run as administrator\" and "
+             "confirm Windows' prompt.\n";
+    }
     const bool usb = d.vendorId != 0 || d.productId != 0;
     if (usb && (d.vendorId != wire::kRecorderVendorId || d.productId != wire::kRecorderProductId))
       continue;

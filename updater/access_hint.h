@@ -1,6 +1,6 @@
-// Why a recorder may not be found on Linux: a device node that this user may not open. Said
-// once per run on standard error, never on standard output, whose transcript stays exactly
-// the dialogue.
+// Why a recorder may not be found: on Linux a device node that this user may not open, on
+// Windows a drive or USB driver device that only an elevated process may open. Said once per
+// run on standard error, never on standard output, whose transcript stays exactly the dialogue.
 #pragma once
 
 #include <cstdio>
@@ -15,7 +15,8 @@ namespace omr72 {
 inline constexpr char kUdevRulesFile[] = "70-omr72-recorder.rules";
 
 // The hint for the first denial that may be the recorder: any USB disk's SCSI generic node, or
-// a USB device with the recorder's boot-loader ids. Nothing for other USB devices.
+// a USB device with the recorder's boot-loader ids (nothing for other USB devices); on Windows
+// any drive or USB driver device the process was not privileged to open.
 std::optional<std::string> AccessHintText(const std::vector<AccessDenial>& denials);
 
 class AccessHint {

@@ -11,6 +11,7 @@
 
 #include "platform/native.h"
 #include "platform/pass_through_block.h"
+#include "platform/win32/access_denial.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/pass_through_block64.h"
 
@@ -74,9 +75,16 @@ class Win32PassThrough : public ScsiPassThrough {
   std::unique_ptr<ScsiDrive> Open(const char* deviceName) override {
     HANDLE handle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+      NoteDenial(denials_, deviceName);
+      return nullptr;
+    }
     return std::make_unique<Win32Drive>(handle);
   }
+  std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
+
+ private:
+  AccessDenialLog denials_;
 };
 
 }  // namespace

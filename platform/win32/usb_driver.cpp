@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/native.h"
+#include "platform/win32/access_denial.h"
 #include "platform/win32/handle.h"
 
 namespace omr72 {
@@ -65,9 +66,16 @@ class Win32UsbDriver : public UsbDriver {
   std::unique_ptr<UsbDevice> Open(const char* path) override {
     HANDLE handle =
         CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+      NoteDenial(denials_, path);
+      return nullptr;
+    }
     return std::make_unique<Win32UsbDevice>(handle);
   }
+  std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
+
+ private:
+  AccessDenialLog denials_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tools/image/pe_resources.h"
 
 #include <cctype>
+#include <functional>
 
 #include "wire/byte_order.h"
 
@@ -153,9 +154,20 @@ std::optional<bool> NameIs(const Bytes& tree, uint32_t field, const std::string&
   return true;
 }
 
-}  // namespace
+// Whether a level-2 entry is the one asked for: by name (ASCII, any case) or by numeric id.
+using EntryMatch = std::function<std::optional<bool>(const Bytes& tree, uint32_t field)>;
 
-ResourceResult FindRcData(std::span<const uint8_t> bytes, const std::string& name) {
+// How a lookup names what it looks for in its refusals: "RCDATA" and "named FWC", say.
+struct Wanted {
+  uint32_t type;
+  std::string typeName;
+  std::string entryName;
+  std::string shortName;  // for "the data of ... lies outside the file"
+};
+
+// The data of the first language of the resource of the wanted type whose entry `match`
+// accepts.
+ResourceResult Find(std::span<const uint8_t> bytes, const Wanted& wanted, const EntryMatch& match) {
   const Bytes file(bytes);
   Layout layout;
   if (auto problem = ReadLayout(file, layout)) return Refuse(*problem);
@@ -167,22 +179,22 @@ ResourceResult FindRcData(std::span<const uint8_t> bytes, const std::string& nam
   // Level 1: the resource type.
   const auto types = OpenDirectory(tree, kHighBit);
   if (!types) return Refuse(malformed);
-  std::optional<uint32_t> rcData;
-  for (uint32_t i = 0; i < types->entries && !rcData; ++i) {
-    if (*tree.U32(EntryAt(*types, i)) == kRcDataType) rcData = *tree.U32(EntryAt(*types, i) + 4);
+  std::optional<uint32_t> ofType;
+  for (uint32_t i = 0; i < types->entries && !ofType; ++i) {
+    if (*tree.U32(EntryAt(*types, i)) == wanted.type) ofType = *tree.U32(EntryAt(*types, i) + 4);
   }
-  if (!rcData) return Refuse("no RCDATA resources");
+  if (!ofType) return Refuse("no " + wanted.typeName + " resources");
 
-  // Level 2: the resource name.
-  const auto names = OpenDirectory(tree, *rcData);
+  // Level 2: the resource name or id.
+  const auto names = OpenDirectory(tree, *ofType);
   if (!names) return Refuse(malformed);
   std::optional<uint32_t> languagesField;
   for (uint32_t i = 0; i < names->entries && !languagesField; ++i) {
-    const auto match = NameIs(tree, *tree.U32(EntryAt(*names, i)), name);
-    if (!match) return Refuse(malformed);
-    if (*match) languagesField = *tree.U32(EntryAt(*names, i) + 4);
+    const auto matches = match(tree, *tree.U32(EntryAt(*names, i)));
+    if (!matches) return Refuse(malformed);
+    if (*matches) languagesField = *tree.U32(EntryAt(*names, i) + 4);
   }
-  if (!languagesField) return Refuse("no RCDATA resource named " + name);
+  if (!languagesField) return Refuse("no " + wanted.typeName + " resource " + wanted.entryName);
 
   // Level 3: the language; the first one is taken, as a lookup by name alone does.
   const auto languages = OpenDirectory(tree, *languagesField);
@@ -192,9 +204,24 @@ ResourceResult FindRcData(std::span<const uint8_t> bytes, const std::string& nam
   const uint32_t dataRva = *tree.U32(dataField);
   const uint32_t dataSize = *tree.U32(uint64_t{dataField} + 4);
   const auto data = FileOffset(layout, file, dataRva, dataSize);
-  if (!data) return Refuse("the data of " + name + " lies outside the file");
+  if (!data) return Refuse("the data of " + wanted.shortName + " lies outside the file");
   const auto span = file.Sub(*data, dataSize);
   return {std::vector<uint8_t>(span.begin(), span.end()), ""};
+}
+
+}  // namespace
+
+ResourceResult FindRcData(std::span<const uint8_t> bytes, const std::string& name) {
+  return Find(bytes, {kRcDataType, "RCDATA", "named " + name, name},
+              [&name](const Bytes& tree, uint32_t field) { return NameIs(tree, field, name); });
+}
+
+ResourceResult FindResourceById(std::span<const uint8_t> bytes, uint32_t type, uint32_t id) {
+  const std::string typeName = "type " + std::to_string(type);
+  return Find(
+      bytes,
+      {type, typeName, "with id " + std::to_string(id), typeName + " id " + std::to_string(id)},
+      [id](const Bytes&, uint32_t field) -> std::optional<bool> { return field == id; });
 }
 
 }  // namespace omr72::pe

@@ -14,7 +14,8 @@
 
 namespace omr72::pe {
 
-constexpr uint32_t kRcDataType = 10;  // RT_RCDATA
+constexpr uint32_t kRcDataType = 10;    // RT_RCDATA
+constexpr uint32_t kManifestType = 24;  // RT_MANIFEST
 
 struct ResourceResult {
   std::optional<std::vector<uint8_t>> bytes;  // set when found
@@ -24,5 +25,9 @@ struct ResourceResult {
 // The data of the resource of type RT_RCDATA named `name` (ASCII, compared without regard to
 // case as FindResourceA does), in the first language it is stored under.
 ResourceResult FindRcData(std::span<const uint8_t> file, const std::string& name);
+
+// The data of the resource of `type` with the numeric id `id` (an RT_MANIFEST's 1, say), in the
+// first language it is stored under.
+ResourceResult FindResourceById(std::span<const uint8_t> file, uint32_t type, uint32_t id);
 
 }  // namespace omr72::pe

@@ -398,10 +398,87 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
+/* ---- the pass-through block, as a 64-bit or a 32-bit caller lays it out ---- */
+
+/* A 32-bit process on 64-bit Windows hands the driver its own layout, unconverted: a 4-byte
+ * DataBuffer at 20 and the CDB at 28, 44 bytes in all. mingw's SCSI_PASS_THROUGH_DIRECT32 is no
+ * help here: in a 64-bit build it takes the 64-bit pointer size, so the layout is written out. */
+typedef struct {
+  USHORT Length;
+  UCHAR ScsiStatus;
+  UCHAR PathId;
+  UCHAR TargetId;
+  UCHAR Lun;
+  UCHAR CdbLength;
+  UCHAR SenseInfoLength;
+  UCHAR DataIn;
+  ULONG DataTransferLength;
+  ULONG TimeOutValue;
+  ULONG DataBuffer;
+  ULONG SenseInfoOffset;
+  UCHAR Cdb[16];
+} PASS_THROUGH_DIRECT_32;
+
+_Static_assert(sizeof(PASS_THROUGH_DIRECT_32) == 44, "the 32-bit block is 44 bytes");
+_Static_assert(FIELD_OFFSET(PASS_THROUGH_DIRECT_32, DataBuffer) == 20, "DataBuffer at 20");
+_Static_assert(FIELD_OFFSET(PASS_THROUGH_DIRECT_32, Cdb) == 28, "Cdb at 28");
+_Static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 56, "the 64-bit block is 56 bytes");
+/* The two fields the driver writes back lie at the same place in both layouts. */
+_Static_assert(FIELD_OFFSET(PASS_THROUGH_DIRECT_32, ScsiStatus) ==
+                   FIELD_OFFSET(SCSI_PASS_THROUGH_DIRECT, ScsiStatus),
+               "ScsiStatus");
+_Static_assert(FIELD_OFFSET(PASS_THROUGH_DIRECT_32, DataTransferLength) ==
+                   FIELD_OFFSET(SCSI_PASS_THROUGH_DIRECT, DataTransferLength),
+               "DataTransferLength");
+
+/* Not declared in mingw's DDK headers; ntoskrnl exports it (wine 8 included). */
+NTKERNELAPI BOOLEAN NTAPI IoIs32bitProcess(PIRP irp);
+
+/* One pass-through request, whichever layout it came in. */
+typedef struct {
+  USHORT length;
+  UCHAR cdbLength;
+  UCHAR senseInfoLength;
+  UCHAR dataIn;
+  ULONG dataTransferLength;
+  ULONG timeOutValue;
+  void* dataBuffer;
+  ULONG senseInfoOffset;
+  const UCHAR* cdb;
+  ULONG structureSize; /* what Length must say for this caller */
+} PASS_THROUGH_VIEW;
+
+/* The block in the system buffer, read in the caller's layout; FALSE when the input is too short
+ * for that layout. */
+static BOOLEAN ViewPassThrough(PIRP irp, ULONG inLength, PASS_THROUGH_VIEW* view) {
+  const void* buffer = irp->AssociatedIrp.SystemBuffer;
+  if (IoIs32bitProcess(irp)) {
+    const PASS_THROUGH_DIRECT_32* b = buffer;
+    if (inLength < sizeof *b) return FALSE;
+    *view = (PASS_THROUGH_VIEW){b->Length,
+                                b->CdbLength,
+                                b->SenseInfoLength,
+                                b->DataIn,
+                                b->DataTransferLength,
+                                b->TimeOutValue,
+                                (void*)(ULONG_PTR)b->DataBuffer,
+                                b->SenseInfoOffset,
+                                b->Cdb,
+                                sizeof *b};
+    return TRUE;
+  }
+  const SCSI_PASS_THROUGH_DIRECT* b = buffer;
+  if (inLength < sizeof *b) return FALSE;
+  *view = (PASS_THROUGH_VIEW){
+      b->Length,       b->CdbLength,  b->SenseInfoLength, b->DataIn, b->DataTransferLength,
+      b->TimeOutValue, b->DataBuffer, b->SenseInfoOffset, b->Cdb,    sizeof *b};
+  return TRUE;
+}
+
 static BOOLEAN IsInquiry(PIRP irp, ULONG code, ULONG inLength) {
-  const SCSI_PASS_THROUGH_DIRECT* block = irp->AssociatedIrp.SystemBuffer;
-  return code == IOCTL_SCSI_PASS_THROUGH_DIRECT && inLength >= sizeof *block &&
-         block->Cdb[0] == SCSIOP_INQUIRY_CODE;
+  PASS_THROUGH_VIEW view;
+  return code == IOCTL_SCSI_PASS_THROUGH_DIRECT && ViewPassThrough(irp, inLength, &view) &&
+         view.cdb[0] == SCSIOP_INQUIRY_CODE;
 }
 
 static void OpenDeferred(PDEVICE_OBJECT device, PIRP irp, ULONG code, ULONG inLength) {
@@ -522,34 +599,36 @@ static HANDLE OpenCaller(void) {
   return NT_SUCCESS(status) ? process : NULL;
 }
 
-/* What the storage port driver checks before it accepts a pass-through block: the structure's
- * own size in Length, a sense buffer after the structure and inside the output buffer, a known
- * direction, a time-out from 1 s to 30 hours and no more data than the USB storage driver moves
- * in one command (64 KiB). */
+/* What the storage port driver checks before it accepts a pass-through block: the caller's own
+ * structure size in Length (44 from a 32-bit process, 56 from a 64-bit one; anything else is
+ * refused as Windows refuses it), a sense buffer after the structure and inside the output
+ * buffer, a known direction, a time-out from 1 s to 30 hours and no more data than the USB
+ * storage driver moves in one command (64 KiB). */
 #define MAX_PASS_THROUGH_TRANSFER 0x10000
 #define MAX_PASS_THROUGH_TIMEOUT 108000
 
-static BOOLEAN PassThroughBlockValid(const SCSI_PASS_THROUGH_DIRECT* block, ULONG inLength,
-                                     ULONG outLength) {
-  if (inLength < sizeof *block || outLength < sizeof *block) return FALSE;
-  if (block->Length != sizeof *block) return FALSE;
-  if (block->CdbLength == 0 || block->CdbLength > 16) return FALSE;
-  if (block->DataIn > SCSI_IOCTL_DATA_UNSPECIFIED) return FALSE;
-  if (block->TimeOutValue == 0 || block->TimeOutValue > MAX_PASS_THROUGH_TIMEOUT) return FALSE;
-  if (block->DataTransferLength > MAX_PASS_THROUGH_TRANSFER) return FALSE;
-  if (block->SenseInfoLength == 0) return TRUE;
-  return block->SenseInfoOffset >= sizeof *block &&
-         (ULONG64)block->SenseInfoOffset + block->SenseInfoLength <= outLength;
+static BOOLEAN PassThroughBlockValid(const PASS_THROUGH_VIEW* block, ULONG outLength) {
+  if (outLength < block->structureSize) return FALSE;
+  if (block->length != block->structureSize) return FALSE;
+  if (block->cdbLength == 0 || block->cdbLength > 16) return FALSE;
+  if (block->dataIn > SCSI_IOCTL_DATA_UNSPECIFIED) return FALSE;
+  if (block->timeOutValue == 0 || block->timeOutValue > MAX_PASS_THROUGH_TIMEOUT) return FALSE;
+  if (block->dataTransferLength > MAX_PASS_THROUGH_TRANSFER) return FALSE;
+  if (block->senseInfoLength == 0) return TRUE;
+  return block->senseInfoOffset >= block->structureSize &&
+         (ULONG64)block->senseInfoOffset + block->senseInfoLength <= outLength;
 }
 
-/* The pass-through block arrives buffered; its DataBuffer points into the caller. */
+/* The pass-through block arrives buffered; its DataBuffer points into the caller. ScsiStatus and
+ * DataTransferLength, the fields written back, sit at the same offsets in both layouts. */
 static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG outLength) {
-  SCSI_PASS_THROUGH_DIRECT* block = irp->AssociatedIrp.SystemBuffer;
-  if (!PassThroughBlockValid(block, inLength, outLength)) {
+  PASS_THROUGH_VIEW block;
+  if (!ViewPassThrough(irp, inLength, &block) || !PassThroughBlockValid(&block, outLength)) {
     return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   }
-  const BOOLEAN dataIn = block->DataIn == SCSI_IOCTL_DATA_IN;
-  const ULONG length = block->DataTransferLength;
+  SCSI_PASS_THROUGH_DIRECT* written = irp->AssociatedIrp.SystemBuffer;
+  const BOOLEAN dataIn = block.dataIn == SCSI_IOCTL_DATA_IN;
+  const ULONG length = block.dataTransferLength;
   UCHAR* data = NULL;
   HANDLE caller = NULL;
   NTSTATUS status = STATUS_SUCCESS;
@@ -560,7 +639,7 @@ static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG ou
     if (!caller || !data) {
       status = STATUS_INSUFFICIENT_RESOURCES;
     } else if (!dataIn &&
-               !NT_SUCCESS(NtReadVirtualMemory(caller, block->DataBuffer, data, length, &copied))) {
+               !NT_SUCCESS(NtReadVirtualMemory(caller, block.dataBuffer, data, length, &copied))) {
       status = STATUS_INVALID_USER_BUFFER;
     }
   }
@@ -568,25 +647,25 @@ static NTSTATUS ScsiPassThrough(PIRP irp, ULONG handle, ULONG inLength, ULONG ou
     UCHAR head[30];
     Put32(head, handle);
     head[4] = dataIn ? 1 : 0;
-    head[5] = block->CdbLength;
-    RtlCopyMemory(head + 6, block->Cdb, 16);
+    head[5] = block.cdbLength;
+    RtlCopyMemory(head + 6, block.cdb, 16);
     Put32(head + 22, length);
-    Put32(head + 26, block->TimeOutValue);
+    Put32(head + 26, block.timeOutValue);
     REPLY reply;
     status = STATUS_IO_DEVICE_ERROR;
     if (Exchange(MSG_SCSI, head, sizeof head, dataIn ? NULL : data, dataIn ? 0 : length, &reply)) {
       if (ReplyOk(&reply, 6)) {
         ULONG moved = Get32(reply.bytes + 2);
         if (moved > length || reply.length < 6 + moved) moved = 0;
-        block->ScsiStatus = reply.bytes[1];
+        written->ScsiStatus = reply.bytes[1];
         status = STATUS_SUCCESS;
         SIZE_T copied = 0;
         if (dataIn && moved &&
             !NT_SUCCESS(
-                NtWriteVirtualMemory(caller, block->DataBuffer, reply.bytes + 6, moved, &copied))) {
+                NtWriteVirtualMemory(caller, block.dataBuffer, reply.bytes + 6, moved, &copied))) {
           status = STATUS_INVALID_USER_BUFFER;
         }
-        if (dataIn) block->DataTransferLength = moved;
+        if (dataIn) written->DataTransferLength = moved;
       }
       FreeReply(&reply);
     }
