@@ -1,12 +1,19 @@
 // Windows: the device survey over the backends the updater uses. Behind each USB name stands
 // either an EZ-USB driver object or, where there is none, a served device bound to WinUSB; the
-// node column says which, the latter by the device instance path Device Manager shows.
+// node column says which, the latter by the device instance path Device Manager shows. Behind
+// each drive name stands a disk, named by the bus Windows reports for it, which a console
+// without administrator rights may not open.
 #include "platform/device_survey.h"
 
 #include <windows.h>
+// windows.h first: winioctl.h needs its types.
+#include <winioctl.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
 
+#include "platform/access_denials.h"
 #include "platform/native.h"
 #include "platform/usb_requests.h"
 #include "platform/win32/handle.h"
@@ -27,15 +34,67 @@ std::string InstancePath(std::string instance) {
   return instance;
 }
 
+const char* BusName(STORAGE_BUS_TYPE bus) {
+  switch (bus) {
+    case BusTypeUsb:
+      return "USB";
+    case BusTypeSata:
+      return "SATA";
+    case BusTypeAta:
+      return "ATA";
+    case BusTypeScsi:
+      return "SCSI";
+    case BusTypeSas:
+      return "SAS";
+    case BusTypeNvme:
+      return "NVMe";
+    case BusTypeSd:
+      return "SD";
+    case BusTypeMmc:
+      return "MMC";
+    case BusTypeVirtual:
+    case BusTypeFileBackedVirtual:
+      return "virtual";
+    default:
+      return "other";
+  }
+}
+
+// The drive backend, noting the drives it may not open: Windows lets only administrators open
+// a disk for reading and writing, which SCSI pass-through needs.
+class DenialNotingPassThrough : public ScsiPassThrough {
+ public:
+  std::unique_ptr<ScsiDrive> Open(const char* deviceName) override {
+    std::unique_ptr<ScsiDrive> drive = backend_->Open(deviceName);
+    if (drive) return drive;
+    // Asked again, as the backend asks, to learn why it failed.
+    HANDLE handle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
+    const DWORD error = GetLastError();
+    Win32Handle opened(handle);
+    if (!opened.valid() && error == ERROR_ACCESS_DENIED) denials_.Note({deviceName});
+    return nullptr;
+  }
+
+  std::vector<AccessDenial> TakeAccessDenials() override {
+    std::vector<AccessDenial> found = backend_->TakeAccessDenials();
+    for (AccessDenial& d : denials_.Take()) {
+      if (std::find(found.begin(), found.end(), d) == found.end()) found.push_back(std::move(d));
+    }
+    return found;
+  }
+
+ private:
+  std::unique_ptr<ScsiPassThrough> backend_ = NativePlatform::MakePassThrough();
+  AccessDenialLog denials_;
+};
+
 class Win32DeviceSurvey : public DeviceSurvey {
  public:
-  Win32DeviceSurvey()
-      : usb_(NativePlatform::MakeUsbDriver()),
-        scsi_(NativePlatform::MakePassThrough()),
-        winUsb_(SystemWinUsbApi()) {}
+  Win32DeviceSurvey() : usb_(NativePlatform::MakeUsbDriver()), winUsb_(SystemWinUsbApi()) {}
 
   UsbDriver& usb() override { return *usb_; }
-  ScsiPassThrough& scsi() override { return *scsi_; }
+  ScsiPassThrough& scsi() override { return scsi_; }
 
   std::string UsbNode(const char* path) override {
     Win32Handle ezusb(
@@ -47,7 +106,23 @@ class Win32DeviceSurvey : public DeviceSurvey {
     return "WinUSB " + InstancePath(devices[*n].instance);
   }
 
-  std::string DriveNode(const char*) override { return ""; }
+  // A handle without access rights opens for everyone and answers the storage property query.
+  std::string DriveNode(const char* deviceName) override {
+    Win32Handle disk(CreateFileA(deviceName, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+    if (!disk.valid()) return "";
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    STORAGE_DEVICE_DESCRIPTOR descriptor = {};
+    DWORD returned = 0;
+    if (!DeviceIoControl(disk.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                         &descriptor, sizeof descriptor, &returned, nullptr) ||
+        returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof descriptor.BusType) {
+      return "disk";
+    }
+    return std::string("disk on ") + BusName(descriptor.BusType);
+  }
   std::vector<std::string> UnaddressedDrives() override { return {}; }
 
   std::string UsbRouteNeeds() override {
@@ -66,7 +141,7 @@ class Win32DeviceSurvey : public DeviceSurvey {
 
  private:
   std::unique_ptr<UsbDriver> usb_;
-  std::unique_ptr<ScsiPassThrough> scsi_;
+  DenialNotingPassThrough scsi_;
   WinUsbDriver winUsb_;
 };
 
