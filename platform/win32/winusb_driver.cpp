@@ -284,7 +284,9 @@ std::unique_ptr<UsbDevice> WinUsbDriver::OpenNth(unsigned n) {
     return nullptr;
   }
   auto device = std::make_unique<WinUsbDevice>(api_, file, usb);
-  if (!device->SetTimeout(0, kControlTimeoutMs)) return nullptr;
+  // WinUSB ends a control transfer after 5 s by itself, so a refusal here costs no time-out;
+  // the bulk pipes, which wait for ever by default, are refused in Bulk instead.
+  device->SetTimeout(0, kControlTimeoutMs);
   return device;
 }
 

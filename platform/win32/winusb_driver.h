@@ -17,9 +17,10 @@
 // A device object is one WinUSB session (file handle and interface handle) that lives for one
 // request, as a driver handle does.
 //
-// Time-outs: WinUSB waits without limit by default. Every session sets 5 s on the control pipe
-// before its request and 10 s on a bulk pipe before it is used, as the Linux backend does; a
-// session whose time-out cannot be set serves no request.
+// Time-outs: WinUSB waits without limit on a bulk pipe by default (5 s on the control pipe).
+// Every session sets 5 s on the control pipe before its request and 10 s on a bulk pipe before
+// it is used, as the Linux backend does; a bulk transfer whose time-out cannot be set is not
+// started.
 //
 // Listing: the connection wait opens every name every millisecond. SetupAPI's device listing is
 // far dearer than an open, so the served devices are listed again only every two seconds, or at

@@ -2,14 +2,15 @@
 // what order, what each driver request becomes, time-outs, and every bad or missing answer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "platform/win32/winusb_driver.h"
-#include "usblink/usb_link.h"
 
 namespace omr72 {
 namespace {
@@ -331,20 +332,6 @@ TEST_F(WinUsbBackend, EachRequestBecomesItsWinUsbCall) {
   EXPECT_EQ(descriptor[8], 0xC4);
 }
 
-// The link cuts a longer transfer at 16384 bytes; the backend passes on what it is given.
-TEST_F(WinUsbBackend, BulkTransfersStopAtTheLinksCap) {
-  OneRecorder();
-  WinUsbDriver driver(api_);
-  UsbLink link(driver);
-  link.SetDeviceIds(0x10C4, 0x4512);
-  std::vector<uint8_t> data(16385, 0);
-  uint32_t moved = 0;
-  ASSERT_TRUE(link.BulkTransfer(2, DataStage::In(data), &moved));
-  ASSERT_FALSE(fake_.transfers.empty());
-  EXPECT_EQ(fake_.transfers.back().length, 16384u);
-  EXPECT_EQ(moved, 16384u);
-}
-
 // Every bad or missing answer is a failed request with nothing moved, never a wait or a crash.
 TEST_F(WinUsbBackend, FailuresAndTimeOutsFailTheRequest) {
   std::vector<uint8_t> data(8, 0);
@@ -356,7 +343,7 @@ TEST_F(WinUsbBackend, FailuresAndTimeOutsFailTheRequest) {
   } cases[] = {
       {"the transfer times out", [](FakeHost& h) { h.transferFails = true; }, true, 2},
       {"more reported than asked", [](FakeHost& h) { h.extraReported = 1; }, true, 2},
-      {"no time-out can be set", [](FakeHost& h) { h.policyFails = true; }, false, 2},
+      {"no time-out can be set", [](FakeHost& h) { h.policyFails = true; }, true, 2},
       {"the pipes cannot be read", [](FakeHost& h) { h.queryPipeFails = true; }, true, 2},
       {"pipe 1 points out", [](FakeHost&) {}, true, 1},
       {"no pipe 3", [](FakeHost&) {}, true, 3},
