@@ -12,7 +12,7 @@ runner=("$@")
 
 work=$(mktemp -d)
 updater_pid=
-trap 'exec 3>&-; [ -n "$updater_pid" ] && kill "$updater_pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -n "$updater_pid" ] && kill "$updater_pid" 2>/dev/null; rm -rf "$work"' EXIT
 fail() {
   echo "$*"
   exit 1
@@ -28,27 +28,48 @@ for n in 0 1 2 3 4 5 6 7 8; do
 done
 grep -q "WinUSB" "$work/probe.txt" || fail "omr72-probe does not name WinUSB as a way to the USB route"
 
-mkfifo "$work/keys"
-"${runner[@]}" "$updater" <"$work/keys" >"$work/updater.out" 2>/dev/null &
+waiting() { grep -q "Device is not connected" "$1" 2>/dev/null; }
+# until_waiting PID OUT: until the updater waits for its recorder or has ended.
+until_waiting() {
+  for _ in $(seq 1 600); do
+    waiting "$2" && return 0
+    kill -0 "$1" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# With input from /dev/null no key ever comes and the wait polls every name every millisecond,
+# which lists the WinUSB devices again every two seconds: it must keep waiting through that.
+"${runner[@]}" "$updater" </dev/null >"$work/polling.out" 2>/dev/null &
 updater_pid=$!
-exec 3>"$work/keys"  # held open: no key and no end of input until the Esc below
-waiting() { grep -q "Device is not connected" "$work/updater.out" 2>/dev/null; }
-for _ in $(seq 1 600); do
-  waiting && break
-  kill -0 "$updater_pid" 2>/dev/null || break
-  sleep 0.1
-done
-waiting || { cat "$work/updater.out"; fail "the updater never reached the connection wait"; }
-# The WinUSB devices are listed again every two seconds: the wait must survive that.
+until_waiting "$updater_pid" "$work/polling.out" ||
+  { cat "$work/polling.out"; fail "the updater never reached the connection wait"; }
 sleep 3
-kill -0 "$updater_pid" 2>/dev/null || { cat "$work/updater.out"; fail "the updater left the wait"; }
-printf '\x1b' >&3
+kill -0 "$updater_pid" 2>/dev/null || { cat "$work/polling.out"; fail "the updater left the wait"; }
+kill "$updater_pid"
+wait "$updater_pid"
+updater_pid=
+
+# Esc through a pipe. Wine hands a Unix pipe over as one that cannot be peeked, so the updater
+# reads its input ahead and waits in that read after its first pass over the names.
+{
+  while [ -d "$work" ] && [ ! -e "$work/esc" ]; do sleep 0.1; done
+  [ -e "$work/esc" ] && printf '\x1b'
+  # No end of input before the updater has ended.
+  while [ -d "$work" ] && [ ! -e "$work/ended" ]; do sleep 0.1; done
+} | "${runner[@]}" "$updater" >"$work/updater.out" 2>/dev/null &
+updater_pid=$!
+until_waiting "$updater_pid" "$work/updater.out" ||
+  { cat "$work/updater.out"; fail "the updater never reached the connection wait"; }
+touch "$work/esc"
 for _ in $(seq 1 100); do
   kill -0 "$updater_pid" 2>/dev/null || break
   sleep 0.1
 done
 kill -0 "$updater_pid" 2>/dev/null && fail "the updater still waits 10 s after Esc"
-wait "$updater_pid"
+touch "$work/ended"
+wait "$updater_pid"  # the whole pipeline
 code=$?
 updater_pid=
 [ "$code" -eq 0 ] || { cat "$work/updater.out"; fail "the updater ended with $code after Esc"; }
