@@ -103,7 +103,8 @@ class WinUsbDevice : public UsbDevice {
                             &returned)) {
       return false;
     }
-    return returned <= descriptor.size();
+    // A device descriptor is 18 bytes; a shorter answer would leave the rest unwritten.
+    return returned == descriptor.size();
   }
 
   bool SetTimeout(UCHAR pipe, ULONG ms) {
