@@ -1,13 +1,16 @@
 # What `cmake --install` puts where, and the packages CPack makes of it:
 # - Linux: a .deb (omr72-updater, omr72-sim, omr72-pages, omr72-image, omr72-probe,
 #   libomr72.so, q71.h, the udev rules, README.md), installed under /usr.
-# - Windows: a zip (OMR72_FW_Updater.exe, q71.h, README.md).
+# - Windows: a zip (OMR72_FW_Updater.exe, omr72-probe.exe, omr72-winusb.inf, q71.h, README.md).
 #   cpack --config <build dir>/CPackConfig.cmake -B <folder>      (tools/package.sh does both)
 include(GNUInstallDirs)
 
 if(WIN32)
-  install(TARGETS ${OMR72_UPDATER_TARGET} RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/scsilink/q71.h ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(TARGETS ${OMR72_UPDATER_TARGET} omr72-probe RUNTIME DESTINATION .)
+  # The INF file that binds the boot-loader device to WinUSB, made from the served USB ids
+  # (platform/CMakeLists.txt).
+  install(FILES ${PROJECT_SOURCE_DIR}/scsilink/q71.h ${PROJECT_SOURCE_DIR}/README.md
+                ${OMR72_WINUSB_INF} DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(CPACK_SYSTEM_NAME win32)

@@ -28,7 +28,7 @@ class DeviceSurvey {
   virtual std::string DiskRouteNeeds() = 0;
 };
 
-// The survey of the machine the program runs on (built on Linux only).
+// The survey of the machine the program runs on.
 std::unique_ptr<DeviceSurvey> MakeNativeDeviceSurvey();
 
 }  // namespace omr72

@@ -13,7 +13,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.tx
 zip=build/packages/omr72-updater-$version-win32.zip
 top=omr72-updater-$version-win32
 listed=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
-wanted=$(printf '%s\n' "$top/OMR72_FW_Updater.exe" "$top/README.md" "$top/q71.h")
+wanted=$(printf '%s\n' "$top/OMR72_FW_Updater.exe" "$top/README.md" "$top/omr72-probe.exe" \
+  "$top/omr72-winusb.inf" "$top/q71.h" | sort)
 if [ "$listed" != "$wanted" ]; then
   printf 'the zip holds:\n%s\n' "$listed" >&2
   exit 1

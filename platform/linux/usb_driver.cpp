@@ -16,7 +16,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
 #include "platform/native.h"
 
@@ -191,16 +190,6 @@ class LinuxUsbDevice : public UsbDevice {
 
 }  // namespace
 
-std::optional<unsigned> UsbDeviceIndex(const char* path) {
-  constexpr std::string_view kPrefix = R"(\\.\ezusb-)";
-  if (path == nullptr) return std::nullopt;
-  std::string_view p(path);
-  if (p.size() != kPrefix.size() + 1 || !p.starts_with(kPrefix)) return std::nullopt;
-  char digit = p.back();
-  if (digit < '0' || digit > '9') return std::nullopt;
-  return static_cast<unsigned>(digit - '0');
-}
-
 std::vector<size_t> OrderServedDevices(const std::vector<UsbCandidate>& candidates,
                                        std::span<const UsbId> served) {
   std::vector<size_t> order;
@@ -213,34 +202,6 @@ std::vector<size_t> OrderServedDevices(const std::vector<UsbCandidate>& candidat
     return candidates[a].location < candidates[b].location;
   });
   return order;
-}
-
-std::optional<ControlSetup> DecodeVendorRequest(const VendorRequestBlock& block, uint32_t length) {
-  const uint8_t direction = block[0], type = block[1], recipient = block[2];
-  // Only class (1) and vendor (2) requests pass this driver call; recipients are device,
-  // interface, endpoint or other.
-  if (direction > 1 || type < 1 || type > 2 || recipient > 3 || length > 0xFFFF) {
-    return std::nullopt;
-  }
-  ControlSetup setup;
-  setup.requestType = static_cast<uint8_t>(direction << 7 | type << 5 | recipient);
-  setup.request = block[4];
-  setup.value = LoadLe16(block, 6);
-  setup.index = LoadLe16(block, 8);
-  setup.length = static_cast<uint16_t>(length);
-  return setup;
-}
-
-std::optional<UsbEndpoint> PipeEndpoint(const std::vector<UsbEndpoint>& endpoints,
-                                        const BulkPipeBlock& pipe, bool in) {
-  uint32_t index = LoadLe32(pipe);
-  if (index >= endpoints.size()) return std::nullopt;
-  const UsbEndpoint& e = endpoints[index];
-  bool isIn = (e.address & LIBUSB_ENDPOINT_IN) != 0;
-  uint8_t type = e.attributes & LIBUSB_TRANSFER_TYPE_MASK;
-  bool streams = type == LIBUSB_TRANSFER_TYPE_BULK || type == LIBUSB_TRANSFER_TYPE_INTERRUPT;
-  if (isIn != in || !streams) return std::nullopt;
-  return e;
 }
 
 std::array<uint8_t, kDeviceDescriptorSize> SerializeDeviceDescriptor(

@@ -19,8 +19,9 @@
 #include <vector>
 
 #include "platform/linux/device_change_watch.h"
-#include "platform/linux/served_usb_devices.h"
+#include "platform/served_usb_devices.h"
 #include "platform/usb_driver.h"
+#include "platform/usb_requests.h"
 
 namespace omr72 {
 
@@ -36,35 +37,9 @@ struct UsbCandidate {
   UsbId id;
 };
 
-// The digit N of "\\.\ezusb-N"; nothing for any other path.
-std::optional<unsigned> UsbDeviceIndex(const char* path);
-
 // Indices into `candidates` of the devices whose ids are in `served`, in bus and port-path order.
 std::vector<size_t> OrderServedDevices(const std::vector<UsbCandidate>& candidates,
                                        std::span<const UsbId> served = kServedUsbDevices);
-
-struct ControlSetup {
-  uint8_t requestType = 0;  // bmRequestType
-  uint8_t request = 0;
-  uint16_t value = 0;
-  uint16_t index = 0;
-  uint16_t length = 0;
-};
-
-// The setup packet the driver's request block stands for; nothing when the block or the
-// data-stage length cannot be expressed as one.
-std::optional<ControlSetup> DecodeVendorRequest(const VendorRequestBlock& block, uint32_t length);
-
-struct UsbEndpoint {
-  uint8_t address = 0;     // bEndpointAddress; bit 7 set for IN
-  uint8_t attributes = 0;  // bmAttributes
-};
-
-// The endpoint behind the driver's pipe index (the endpoints of interface 0 in descriptor
-// order, counted from 0), provided it points the way the transfer needs and carries bulk or
-// interrupt transfers, as the driver's pipes do.
-std::optional<UsbEndpoint> PipeEndpoint(const std::vector<UsbEndpoint>& endpoints,
-                                        const BulkPipeBlock& pipe, bool in);
 
 // The usbfs node of a device, /dev/bus/usb/BBB/DDD.
 std::string UsbfsNode(uint8_t bus, uint8_t address);

@@ -1,4 +1,5 @@
-// Windows: Win32UsbDriver, the EZ-USB general-purpose driver's device objects.
+// Windows: Win32UsbDriver, the EZ-USB general-purpose driver's device objects, and where a name
+// has none, the served device of that number bound to WinUSB (winusb_driver.h).
 #include <windows.h>
 
 #include <memory>
@@ -7,6 +8,7 @@
 #include "platform/native.h"
 #include "platform/win32/access_denial.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/winusb_driver.h"
 
 namespace omr72 {
 namespace {
@@ -66,16 +68,26 @@ class Win32UsbDriver : public UsbDriver {
   std::unique_ptr<UsbDevice> Open(const char* path) override {
     HANDLE handle =
         CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    if (handle != INVALID_HANDLE_VALUE) return std::make_unique<Win32UsbDevice>(handle);
+    // A driver object that refuses us is the recorder's, not WinUSB's: say so, do not look
+    // further.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
       NoteDenial(denials_, path);
       return nullptr;
     }
-    return std::make_unique<Win32UsbDevice>(handle);
+    return WinUsb().Open(path);
   }
   std::vector<AccessDenial> TakeAccessDenials() override { return denials_.Take(); }
 
  private:
+  // SetupAPI and WinUSB are loaded only once a name has no EZ-USB driver object behind it.
+  WinUsbDriver& WinUsb() {
+    if (!winUsb_) winUsb_ = std::make_unique<WinUsbDriver>(SystemWinUsbApi());
+    return *winUsb_;
+  }
+
   AccessDenialLog denials_;
+  std::unique_ptr<WinUsbDriver> winUsb_;
 };
 
 }  // namespace

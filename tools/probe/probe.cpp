@@ -27,6 +27,20 @@ std::string Ids(uint16_t vendor, uint16_t product) {
   return text;
 }
 
+// Built by appending: GCC 12's -Wrestrict takes "literal" + std::string for an overlapping
+// copy when it inlines it at -O3 for i686.
+std::string DeviceName(const char* stem, int n) {
+  std::string name(stem);
+  name += std::to_string(n);
+  return name;
+}
+
+std::string DevicePath(const std::string& name) {
+  std::string path = "\\\\.\\";
+  path += name;
+  return path;
+}
+
 // Why Open gave nothing: a denial the backend recorded, else there is nothing to open.
 std::string Unopened(const std::vector<AccessDenial>& denials, const std::string& node, bool usb) {
   if (!denials.empty()) {
@@ -44,8 +58,8 @@ std::string Unopened(const std::vector<AccessDenial>& denials, const std::string
 
 Finding ProbeUsbName(DeviceSurvey& survey, int n) {
   Finding f;
-  f.name = "ezusb-" + std::to_string(n);
-  const std::string path = "\\\\.\\" + f.name;
+  f.name = DeviceName("ezusb-", n);
+  const std::string path = DevicePath(f.name);
   f.node = survey.UsbNode(path.c_str());
   std::unique_ptr<UsbDevice> device = survey.usb().Open(path.c_str());
   const std::vector<AccessDenial> denials = survey.usb().TakeAccessDenials();
@@ -79,8 +93,8 @@ std::string VendorProduct(const std::vector<uint8_t>& reply) {
 // The INQUIRY the disk link sends (allocation length 0 in the CDB, 2048 bytes asked for).
 Finding ProbeDrive(DeviceSurvey& survey, int n) {
   Finding f;
-  f.name = "PHYSICALDRIVE" + std::to_string(n);
-  const std::string name = "\\\\.\\" + f.name;
+  f.name = DeviceName("PHYSICALDRIVE", n);
+  const std::string name = DevicePath(f.name);
   f.node = survey.DriveNode(name.c_str());
   std::unique_ptr<ScsiDrive> drive = survey.scsi().Open(name.c_str());
   const std::vector<AccessDenial> denials = survey.scsi().TakeAccessDenials();
