@@ -12,6 +12,8 @@
 namespace omr72 {
 namespace {
 
+namespace fs = std::filesystem;
+
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -20,9 +22,9 @@ struct FileCloser {
 
 std::string ReadPayloadFile(const std::string& path, std::vector<uint8_t>& bytes) {
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  const fs::file_status status = fs::status(path, error);
   if (error) return error.message();
-  if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+  if (!fs::is_regular_file(status)) return "not a regular file";
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return std::strerror(errno);
   // One byte more than a payload holds tells a longer file from a complete one.
@@ -30,12 +32,10 @@ std::string ReadPayloadFile(const std::string& path, std::vector<uint8_t>& bytes
   const size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
   if (std::ferror(file.get())) return std::strerror(errno);
   bytes.resize(got);
-  if (got > kResourceSize) {
-    return "holds more than " + std::to_string(kResourceSize) + " bytes; a payload holds exactly " +
-           std::to_string(kResourceSize);
-  }
   if (got != kResourceSize) {
-    return "holds " + std::to_string(got) + " bytes; a payload holds exactly " +
+    // The size the file system reports says how long a longer file is.
+    const uintmax_t size = got > kResourceSize ? fs::file_size(path, error) : got;
+    return "holds " + std::to_string(size) + " bytes; a payload holds exactly " +
            std::to_string(kResourceSize);
   }
   return {};

@@ -68,7 +68,7 @@ bool LoadGivenPayloads(ProgramModule& module, const std::string& path, PayloadSe
 }
 
 bool IsDiagnosticArgumentList(int argc, char** argv) {
-  return argc == 2 && argv[1] != nullptr && std::strcmp(argv[1], "diag") == 0;
+  return ParseCommandLine(argc, argv, ArgumentConvention::kWindows).diagnostic;
 }
 
 int RunProgram(Platform& platform, int argc, char** argv, ArgumentConvention convention) {

@@ -58,7 +58,7 @@ int RunProgram(Platform& platform, int argc, char** argv,
 bool LoadGivenPayloads(ProgramModule& module, const std::string& path, PayloadSet& out,
                        const std::string& programName);
 
-// True only for the single argument "diag".
+// True only for the single argument "diag" (besides a --payloads option).
 bool IsDiagnosticArgumentList(int argc, char** argv);
 
 // The update procedure on the chosen route, through the firmware replacement.

@@ -38,6 +38,21 @@ code=$?
 [ "$(sed 's/\r$//' "$work/err" | wc -l)" -eq 1 ] || fail "bad value: one line on stderr"
 [ -s "$work/out" ] && fail "bad value: nothing on stdout"
 
+# Refused before the run, with one line on stderr and nothing on stdout: an output file that
+# cannot be written (the file that was at the other path stays as it was), a folder as an
+# output file, an option word handed to the updater.
+echo kept >"$work/keep"
+for args in "--state $work/keep --trace $work/no/such/folder/trace" "--state $work" "-x"; do
+  # shellcheck disable=SC2086  # the arguments are words
+  printf 'YLY' | "${runner[@]}" "$sim" $args >"$work/out" 2>"$work/err"
+  code=$?
+  [ "$code" -eq 2 ] || fail "$args: exit code $code"
+  [ "$(sed 's/\r$//' "$work/err" | wc -l)" -eq 1 ] || fail "$args: one line on stderr: $(cat "$work/err")"
+  [ -s "$work/out" ] && fail "$args: nothing on stdout"
+done
+[ "$(cat "$work/keep")" = kept ] || fail "a refused run replaced its state file"
+[ -d "$work" ] || fail "a folder given as the state file is gone"
+
 "${runner[@]}" "$sim" --help </dev/null >"$work/out" 2>&1
 code=$?
 [ "$code" -eq 0 ] || fail "--help: exit code $code"
