@@ -53,6 +53,23 @@ done
 [ "$(cat "$work/keep")" = kept ] || fail "a refused run replaced its state file"
 [ -d "$work" ] || fail "a folder given as the state file is gone"
 
+# Piped, a wait that never ends sleeps as it would on a terminal instead of spinning a core:
+# after the emulated seconds of its start, under half a core (CPU time, in clock ticks, over
+# two seconds of the wait). Only for a native process, whose /proc entry is its own.
+if [ "${#runner[@]}" -eq 0 ] && [ -r /proc/self/stat ]; then
+  (printf 'YLY'; sleep 8) | "$sim" --no-return >/dev/null 2>&1 &
+  pid=$!  # the pipeline's last process: omr72-sim
+  sleep 3
+  ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+  before=$(ticks)
+  sleep 2
+  after=$(ticks)
+  kill "$pid"
+  wait "$pid" 2>/dev/null
+  [ $((after - before)) -lt "$(getconf CLK_TCK)" ] ||
+    fail "--no-return piped: $((after - before)) ticks of CPU in 2 s"
+fi
+
 "${runner[@]}" "$sim" --help </dev/null >"$work/out" 2>&1
 code=$?
 [ "$code" -eq 0 ] || fail "--help: exit code $code"

@@ -37,7 +37,7 @@ class Simulation {
   // terminal instead of a whole core.
   class PausedTime : public Sleeper, public Clock {
    public:
-    static constexpr uint64_t kIdleAfterMs = 60000;
+    static constexpr uint64_t kIdleAfterMs = 20000;
     explicit PausedTime(Sleeper& host) : host_(host) {}
     void SleepMs(uint32_t milliseconds) override {
       host_.SleepMs(milliseconds);
