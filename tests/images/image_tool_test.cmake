@@ -25,11 +25,17 @@ expect(1 "omr72-image: [^\n]*/FWC\\.bin: holds 131072 bytes; a payload holds exa
 expect(1 "omr72-image: [^\n]*: not a regular file\n" scramble ${WORK} ${WORK}/out.bin)
 expect(1 "omr72-image: [^\n]*/x\\.bin: No such file or directory\n"
        descramble ${SAMPLES}/FWC.bin ${WORK}/no/such/x.bin)
-expect(2 "usage: omr72-image info DIR\n.*" info)
+expect(2 "usage: omr72-image info PATH\n.*" info)
 
-# Descrambling shows the identity record in the clear; scrambling restores the stored bytes.
+# Descrambling shows the identity record in the clear; scrambling restores the stored bytes,
+# here through a link, which stays a link to the replaced file.
 expect(0 "" descramble ${SAMPLES}/FWC.bin ${WORK}/plain.bin)
-expect(0 "" scramble ${WORK}/plain.bin ${WORK}/stored.bin)
+file(WRITE ${WORK}/stored.bin "old")
+file(CREATE_LINK ${WORK}/stored.bin ${WORK}/link.bin SYMBOLIC)
+expect(0 "" scramble ${WORK}/plain.bin ${WORK}/link.bin)
+if(NOT IS_SYMLINK ${WORK}/link.bin)
+  message(SEND_ERROR "the link written through is no longer a link")
+endif()
 file(READ ${WORK}/plain.bin record OFFSET 10745 LIMIT 7 HEX)  # 0x29F9..0x29FF
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${SAMPLES}/FWC.bin ${WORK}/stored.bin
                 RESULT_VARIABLE differs)

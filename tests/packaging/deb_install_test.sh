@@ -43,6 +43,8 @@ if [ -n "$exe" ]; then
   maker="$work/OMR72_FW_Updater.exe"
   cp "$exe" "$maker"
   printf '\x5e\x88' | dd of="$maker" bs=1 seek=$((offsets + 0x29F9)) conv=notrunc status=none
+  out=$("$bin/omr72-image" info "$maker") || fail "omr72-image info $maker: exit $?: $out"
+  grep -q "^New firmware version: 3.7$" <<<"$out" || fail "omr72-image info $maker: $out"
   out=$(printf 'YLY' | "$bin/omr72-sim" --latency none --payloads "$maker" 2>"$work/err") ||
     fail "omr72-sim --payloads exit $?"
   grep -q "^Press 'Y' to load firmware version 3.7 or other key to exit.$" <<<"$out" ||

@@ -1,6 +1,7 @@
 // Linux tool for release engineers preparing the payloads:
-//   omr72-image info DIR              checks DIR/FWC.bin, BRC.bin, BRC20.bin and shows the
-//                                     fields the update reads from them, with any doubts
+//   omr72-image info PATH             checks FWC.bin, BRC.bin, BRC20.bin in the folder PATH,
+//                                     or the payloads the executable PATH carries, and shows
+//                                     the fields the update reads from them, with any doubts
 //   omr72-image extract EXE DIR       writes the payloads a Windows build of the updater
 //                                     carries into DIR, then shows them as info does
 //   omr72-image scramble IN OUT       scrambles a plain payload
@@ -82,19 +83,16 @@ int Show(omr72::PayloadSet& set, const std::string& where) {
   return kImplausible;
 }
 
-int Info(const std::string& dir) {
-  std::error_code error;
-  if (!std::filesystem::is_directory(dir, error)) {
-    Complain(dir, error ? error.message() : "not a folder");
-    return kFailed;
-  }
+// A folder or an executable, as omr72-updater --payloads takes them: the owner checks the
+// maker's updater itself before giving it to the updater.
+int Info(const std::string& path) {
   auto module = omr72::NativePlatform::MakeProgramModule();
   omr72::PayloadSet set;
-  if (auto problem = omr72::ReadPayloadSet(*module, dir, set)) {
+  if (auto problem = omr72::ReadPayloadSet(*module, path, set)) {
     Complain(problem->file, problem->reason);
     return kFailed;
   }
-  return Show(set, dir);
+  return Show(set, path);
 }
 
 int Extract(const std::string& exe, const std::string& dir) {
@@ -160,13 +158,14 @@ int Transform(const std::string& in, const std::string& out) {
 }
 
 constexpr char kUsageText[] =
-    "usage: omr72-image info DIR\n"
+    "usage: omr72-image info PATH\n"
     "       omr72-image extract EXE DIR\n"
     "       omr72-image scramble IN OUT\n"
     "       omr72-image descramble IN OUT\n"
     "       omr72-image --help | --version\n"
-    "info shows what the payloads FWC.bin, BRC.bin and BRC20.bin in DIR hold and warns about\n"
-    "payloads that do not look like recorder firmware (exit code 3). extract writes the\n"
+    "info shows what the payloads FWC.bin, BRC.bin and BRC20.bin in the folder PATH, or the\n"
+    "payloads the executable PATH carries, hold and warns about payloads that do not look\n"
+    "like recorder firmware (exit code 3). extract writes the\n"
     "payloads that a Windows build of the updater (OMR72_FW_Updater.exe) carries into DIR.\n";
 
 // A refused command line: one line on stderr, exit code 2.
@@ -190,7 +189,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "info") {
-    return args.size() == 2 ? Info(args[1]) : Refuse("usage: omr72-image info DIR");
+    return args.size() == 2 ? Info(args[1]) : Refuse("usage: omr72-image info PATH");
   }
   if (command == "extract") {
     return args.size() == 3 ? Extract(args[1], args[2])

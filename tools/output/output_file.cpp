@@ -48,11 +48,18 @@ std::optional<std::string> OutputFile::Open(const std::string& path) {
   Abandon();
   if (auto problem = CheckOutputPath(path)) return problem;
   path_ = path;
+  // A link is followed: the file it points to is replaced and the link stays a link.
+  std::error_code error;
+  target_ = path;
+  if (fs::is_symlink(fs::symlink_status(path, error))) {
+    const fs::path resolved = fs::canonical(path, error);
+    if (error) return path + ": " + error.message();
+    target_ = resolved.string();
+  }
   // Beside the target, so that the rename stays within one file system; a name that is
   // taken is never reused.
-  std::error_code error;
   for (int attempt = 0;; ++attempt) {
-    temporary_ = path + ".new" + (attempt == 0 ? "" : std::to_string(attempt));
+    temporary_ = target_ + ".new" + (attempt == 0 ? "" : std::to_string(attempt));
     if (!fs::exists(fs::symlink_status(temporary_, error))) break;
     if (attempt == 99) return path + ": no free name beside it for the new file";
   }
@@ -89,8 +96,14 @@ std::optional<std::string> OutputFile::Commit() {
     Abandon();
     return problem;
   }
+  // A file that was there keeps its permissions; only its content is new.
   std::error_code error;
-  fs::rename(temporary_, path_, error);
+  const fs::file_status before = fs::status(target_, error);
+  if (!error && fs::is_regular_file(before)) {
+    fs::permissions(temporary_, before.permissions(), error);
+  }
+  error.clear();
+  fs::rename(temporary_, target_, error);
   if (error) {
     Abandon();
     return path_ + ": " + error.message();

@@ -35,7 +35,8 @@ class OutputFile {
  private:
   std::optional<std::string> Failed(const std::string& path);
 
-  std::string path_;
+  std::string path_;    // as given, for messages
+  std::string target_;  // the file replaced: path_, or the file a link at path_ points to
   std::string temporary_;
   std::FILE* file_ = nullptr;
 };
