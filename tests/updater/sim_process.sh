@@ -40,9 +40,11 @@ code=$?
 
 # Refused before the run, with one line on stderr and nothing on stdout: an output file that
 # cannot be written (the file that was at the other path stays as it was), a folder as an
-# output file, an option word handed to the updater.
+# output file, an option word handed to the updater, payloads that are not there (and so no
+# request reaches the emulated recorder: the trace stays empty).
 echo kept >"$work/keep"
-for args in "--state $work/keep --trace $work/no/such/folder/trace" "--state $work" "-x"; do
+for args in "--state $work/keep --trace $work/no/such/folder/trace" "--state $work" "-x" \
+  "--trace $work/trace --payloads $work"; do
   # shellcheck disable=SC2086  # the arguments are words
   printf 'YLY' | "${runner[@]}" "$sim" $args >"$work/out" 2>"$work/err"
   code=$?
@@ -51,6 +53,7 @@ for args in "--state $work/keep --trace $work/no/such/folder/trace" "--state $wo
   [ -s "$work/out" ] && fail "$args: nothing on stdout"
 done
 [ "$(cat "$work/keep")" = kept ] || fail "a refused run replaced its state file"
+[ -s "$work/trace" ] && fail "refused payloads: the recorder was asked: $(head -n 3 "$work/trace")"
 [ -d "$work" ] || fail "a folder given as the state file is gone"
 
 # Piped, a wait that never ends sleeps as it would on a terminal instead of spinning a core:
