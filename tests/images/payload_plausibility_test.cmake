@@ -80,7 +80,7 @@ execute_process(COMMAND ${TOOL} info ${WORK}/blank_brc RESULT_VARIABLE rc OUTPUT
 if(NOT rc EQUAL 3 OR NOT out MATCHES "WARNING: [^\n]*/BRC\\.bin: every byte is the same\n")
   message(SEND_ERROR "blank BRC.bin: info exit ${rc}:\n${out}")
 endif()
-# A file of random bytes as BRC20.bin descrambles into noise; the samples are named as samples.
+# A file of random bytes as BRC20.bin descrambles into noise.
 file(MAKE_DIRECTORY ${WORK}/random_brc20)
 file(COPY ${SAMPLES}/FWC.bin ${SAMPLES}/BRC.bin DESTINATION ${WORK}/random_brc20)
 run(sh -c "head -c 65536 /dev/urandom > ${WORK}/random_brc20/BRC20.bin")
@@ -88,22 +88,6 @@ execute_process(COMMAND ${TOOL} info ${WORK}/random_brc20 RESULT_VARIABLE rc OUT
 if(NOT rc EQUAL 3 OR NOT out MATCHES "WARNING: [^\n]*/BRC20\\.bin: it descrambles into random")
   message(SEND_ERROR "random BRC20.bin: info exit ${rc}:\n${out}")
 endif()
-execute_process(COMMAND ${TOOL} info ${SAMPLES} RESULT_VARIABLE rc OUTPUT_VARIABLE out)
-if(NOT rc EQUAL 0 OR NOT out MATCHES "\nSamples: [^\n]* sample payloads")
-  message(SEND_ERROR "the samples are not named as samples: info exit ${rc}:\n${out}")
-endif()
-
-# The configure step names a copy of the samples as samples.
-file(COPY ${SAMPLES}/FWC.bin ${SAMPLES}/BRC.bin ${SAMPLES}/BRC20.bin DESTINATION ${WORK}/copy)
-execute_process(
-  COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/configure_copy -G Ninja -DOMR72_BUILD_TESTS=OFF
-          -DOMR72_PAYLOAD_DIR=${WORK}/copy
-  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-string(REGEX REPLACE "[ \n]+" " " said "${err}")
-if(NOT rc EQUAL 0 OR NOT said MATCHES "holds copies of the SAMPLE payloads")
-  message(SEND_ERROR "configure with a copy of the samples: exit ${rc}\n${out}${err}")
-endif()
-file(REMOVE_RECURSE ${WORK}/configure_copy)
 
 # The configure step stops for the unscrambled folder, and goes on when forced.
 foreach(force OFF ON)
