@@ -2,7 +2,7 @@
 # firmware payload, empty when it looks like scrambled Orlo Mica R72 firmware. It reads only
 # the bytes the update decides on: the identity record at 0x29F9..0x29FF (firmware version,
 # model tag) and the required boot-loader version at 0xE000..0xE001. `omr72-image info` judges
-# the same way (tools/image/payload_check.cpp); a test holds the two to the same verdicts.
+# the same way (images/payload_check.cpp); a test holds the two to the same verdicts.
 
 # The descrambling key bytes at those offsets: the key stream is the same for every payload,
 # so the bytes are constants (the low bytes of the generator's outputs number 0x29FB..0x2A01

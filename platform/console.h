@@ -48,11 +48,13 @@ class Console {
 
   // Between these two calls a request to end the program (SIGINT, SIGTERM or SIGHUP; Ctrl+C or
   // Ctrl+Break on Windows) is held: the first one shows `notice` once on a line of its own when
-  // the output is a terminal, and ReleaseInterrupts erases it, puts the terminal back and ends
-  // the program as that request would have. Outside a hold such a request ends the program at
-  // once. Holds do not nest. Consoles without such requests (scripted ones) ignore both calls.
+  // the output is a terminal, and ReleaseInterrupts erases it, writes `closingLine` (a whole
+  // line) on standard error, after a line end on the terminal so that it stands on a line of
+  // its own, puts the terminal back and ends the program as that request would have. Outside a
+  // hold such a request ends the program at once. Holds do not nest. Consoles without such
+  // requests (scripted ones) ignore both calls.
   virtual void HoldInterrupts(const char* notice) { (void)notice; }
-  virtual void ReleaseInterrupts() {}
+  virtual void ReleaseInterrupts(std::string_view closingLine) { (void)closingLine; }
 };
 
 }  // namespace omr72

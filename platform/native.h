@@ -26,6 +26,7 @@ class NativePlatform {
   static std::unique_ptr<Console> MakeConsole();
   static std::unique_ptr<Sleeper> MakeSleeper();
   static std::unique_ptr<ProgramModule> MakeProgramModule();
+  static ArgumentConvention CommandLineConvention();
 
  private:
   std::unique_ptr<UsbDriver> usb_;

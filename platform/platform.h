@@ -11,6 +11,11 @@
 
 namespace omr72 {
 
+// How the OS's console programs read their command lines: a Linux tool answers --help and
+// --version and refuses an option it does not know; the Windows updater, like the program it
+// replaces, takes any argument it does not know for a normal run.
+enum class ArgumentConvention { kPosix, kWindows };
+
 struct Platform {
   UsbDriver& usb;
   ScsiPassThrough& scsi;

@@ -8,11 +8,16 @@
 //   is missing or holds fewer than `size` bytes; it never copies from such a resource.
 //   On Windows the module is opened by path and, when that fails, the running executable is
 //   searched instead (a null module handle).
+// - LoadFileRcData(path, name, out) reads the RCDATA resource `name` of another executable
+//   file, whole, into `out`: the file is read as data, never run (on Windows a module loaded
+//   with LOAD_LIBRARY_AS_DATAFILE, on Linux the bounds-checked reader of pe_resources.h). It
+//   returns an empty text on success, else the reason, one line without the path.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace omr72 {
 
@@ -24,6 +29,13 @@ class ProgramModule {
   virtual std::string Path(const char* argv0) = 0;
   virtual bool LoadRcData(const std::string& modulePath, const char* name, uint8_t* out,
                           size_t size) = 0;
+  virtual std::string LoadFileRcData(const std::string& path, const char* name,
+                                     std::vector<uint8_t>& out) {
+    (void)path;
+    (void)name;
+    (void)out;
+    return "this platform cannot read another program's resources";
+  }
 };
 
 }  // namespace omr72

@@ -13,8 +13,8 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.tx
 zip=build/packages/omr72-updater-$version-win32.zip
 top=omr72-updater-$version-win32
 listed=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
-wanted=$(printf '%s\n' "$top/OMR72_FW_Updater.exe" "$top/README.md" "$top/omr72-probe.exe" \
-  "$top/omr72-winusb.inf" "$top/q71.h" | sort)
+wanted=$(printf '%s\n' "$top/LICENSE" "$top/OMR72_FW_Updater.exe" "$top/README.md" \
+  "$top/omr72-probe.exe" "$top/omr72-winusb.inf" "$top/q71.h" | sort)
 if [ "$listed" != "$wanted" ]; then
   printf 'the zip holds:\n%s\n' "$listed" >&2
   exit 1
@@ -29,5 +29,11 @@ for name in FWC BRC BRC20; do
 done
 rm -rf build/packages/zip-check
 
-OMR72_REQUIRE_WINDOWS_BUILDS=1 ctest --preset default -R '^omr72_windows_payloads$'
+OMR72_REQUIRE_WINDOWS_BUILDS=1 ctest --preset default \
+  -R '^(omr72_windows_payloads|omr72_deb_maker_payloads)$'
+# The .deb passes lintian without errors; its warnings are listed.
+lintian --tag-display-limit 0 build/packages/omr72-updater_*.deb || {
+  echo "lintian found errors in the .deb" >&2
+  exit 1
+}
 ls build/packages

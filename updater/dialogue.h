@@ -26,12 +26,20 @@ class Dialogue {
   void ErrorEnding();
   // "Press any key to exit...\n" and one key.
   void FinalEnding();
+  // What the owner reads on standard error when a held request ends the program after a write:
+  // where the update stopped and what to do next, for a write that succeeded and one that failed.
+  struct StopLines {
+    const char* afterSuccess;
+    const char* afterFailure;
+  };
   // Runs a write into the recorder's flash with requests to end the program held until it
   // returns: a write cut short leaves a recorder that may no longer start. Returns its result.
   template <typename Write>
-  bool Uninterrupted(Write&& write) {
+  bool Uninterrupted(const StopLines& stop, Write&& write) {
     Held held(console_, status_);
-    return write();
+    const bool written = write();
+    held.closingLine = written ? stop.afterSuccess : stop.afterFailure;
+    return written;
   }
   // Live text after the current line, on a terminal only.
   StatusLine& Status() { return status_; }
@@ -43,8 +51,9 @@ class Dialogue {
     // A signal held meanwhile ends the program here: the progress is taken back first.
     ~Held() {
       status_.Clear();
-      console_.ReleaseInterrupts();
+      console_.ReleaseInterrupts(closingLine);
     }
+    const char* closingLine = "";
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
 

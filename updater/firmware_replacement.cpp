@@ -52,7 +52,9 @@ void RunFirmwareReplacement(const FirmwareReplacement& r) {
   ScsiEraseFlashPage(r.disk, wire::kBootLoaderPageAddress);
   ScsiRestart(r.disk);
   r.restart.Wait(present, present);
-  if (!r.dialogue.Uninterrupted([&] {
+  const Dialogue::StopLines stop = {messages::kStoppedAfterFirmware,
+                                    messages::kStoppedAfterFailedFirmware};
+  if (!r.dialogue.Uninterrupted(stop, [&] {
         return ScsiWriteMcuFlash(r.disk, McuImage(r.images.FirmwareImage(), kMcuImageSize),
                                  ShowProgress(r.dialogue.Status()));
       })) {

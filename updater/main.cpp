@@ -4,5 +4,6 @@
 
 int main(int argc, char** argv) {
   omr72::NativePlatform platform;
-  return omr72::RunProgram(platform.Get(), argc, argv);
+  return omr72::RunProgram(platform.Get(), argc, argv,
+                           omr72::NativePlatform::CommandLineConvention());
 }

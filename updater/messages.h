@@ -37,6 +37,19 @@ inline constexpr char kReplacingFirmware[] = "Replacing firmware...";
 inline constexpr char kOk[] = "OK\n";
 inline constexpr char kFailed[] = "Failed\n";
 inline constexpr char kPressAnyKeyToExitFinal[] = "Press any key to exit...\n";
+// On standard error, when a request to end the program was held until a write was over.
+inline constexpr char kStoppedAfterBootLoader[] =
+    "Stopped on request after the new boot loader was written; the firmware was not replaced. "
+    "Run the updater again to load it (replug the recorder if it is not found).\n";
+inline constexpr char kStoppedAfterFailedBootLoader[] =
+    "Stopped on request after the boot-loader write failed; the recorder may not start. Do not "
+    "unplug it: run the updater again now.\n";
+inline constexpr char kStoppedAfterFirmware[] =
+    "Stopped on request after the firmware was written, before the recorder's restarts and "
+    "serial-number check. Run the updater again to finish the update.\n";
+inline constexpr char kStoppedAfterFailedFirmware[] =
+    "Stopped on request after the firmware write failed; the boot loader is intact. Run the "
+    "updater again to load the firmware.\n";
 // A program whose embedded image is missing or cut short must not write anything.
 inline constexpr char kImageMissing[] =
     "The program's embedded image \"%s\" is missing or damaged; nothing was written to the "

@@ -40,7 +40,8 @@ ProgressCallback ShowProgress(StatusLine& status) {
 
 std::string RestartWaitText(uint64_t waitedMs) {
   const unsigned long long seconds = waitedMs / 1000;
-  const char* advice = (seconds / 5) % 2 == 0 ? "never unplug it during a write"
+  // Said while no write runs: unplugging now harms nothing, and Ctrl-C ends the program.
+  const char* advice = (seconds / 5) % 2 == 0 ? "no write runs; Ctrl-C ends the wait"
                                               : "not back? Replug it, the update goes on";
   char text[80];
   std::snprintf(text, sizeof text, " waited %llu s; %s", seconds, advice);

@@ -78,6 +78,9 @@ bool IsCompatible(RecorderRoute& route, const ImageStore& images, Updater& u) {
   return u.diagnostic;
 }
 
+constexpr Dialogue::StopLines kBootLoaderStop = {messages::kStoppedAfterBootLoader,
+                                                 messages::kStoppedAfterFailedBootLoader};
+
 // Page by page on either route: with the guard page erased the restart keeps the recorder in
 // its boot loader, which then takes the new one; the restart after it brings the recorder
 // back as a disk.
@@ -87,8 +90,9 @@ bool UpgradeFlashPages(RecorderRoute& route, ScsiLink& disk, RestartWait& restar
   route.Flash().ErasePage(wire::kBootLoaderPageAddress);
   route.Restart();
   restart.Wait(present, present);
-  if (!dialogue.Uninterrupted(
-          [&] { return WriteMcuFlash(route.Flash(), image, ShowProgress(dialogue.Status())); }))
+  if (!dialogue.Uninterrupted(kBootLoaderStop, [&] {
+        return WriteMcuFlash(route.Flash(), image, ShowProgress(dialogue.Status()));
+      }))
     return false;
   dialogue.Print("%s", messages::kOk);
   route.Restart();
@@ -98,8 +102,9 @@ bool UpgradeFlashPages(RecorderRoute& route, ScsiLink& disk, RestartWait& restar
 
 bool UpgradeNandBlock(RecorderRoute& route, ScsiLink& disk, RestartWait& restart,
                       NandBootImage image, Dialogue& dialogue) {
-  if (!dialogue.Uninterrupted(
-          [&] { return route.RewriteNandBootBlock(image, ShowProgress(dialogue.Status())); }))
+  if (!dialogue.Uninterrupted(kBootLoaderStop, [&] {
+        return route.RewriteNandBootBlock(image, ShowProgress(dialogue.Status()));
+      }))
     return false;
   dialogue.Print("%s", messages::kOk);
   restart.Wait([&] { return route.IsPresent(); }, [&] { return disk.IsConnected(); });

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "images/image_store.h"
+#include "images/payload_set.h"
 #include "platform/platform.h"
 #include "scsilink/scsi_link.h"
 #include "updater/dialogue.h"
@@ -45,11 +46,19 @@ struct Procedure {
   Updater& updater;
 };
 
-// The program from start to end; returns the exit code (1 only when another recorder
-// application holds the instance lock).
-int RunProgram(Platform& platform, int argc, char** argv);
+// The program from start to end; returns the exit code: 1 only when another recorder
+// application holds the instance lock, 2 when the command line or the payloads given with
+// --payloads are refused (before anything starts), 0 otherwise.
+int RunProgram(Platform& platform, int argc, char** argv,
+               ArgumentConvention convention = ArgumentConvention::kPosix);
 
-// True only for the single argument "diag".
+// The payloads given with --payloads, read and judged before anything starts. False, after one
+// line on stderr naming the file and the reason, when they cannot be used. Payloads that are
+// the samples are used, after one line that says so.
+bool LoadGivenPayloads(ProgramModule& module, const std::string& path, PayloadSet& out,
+                       const std::string& programName);
+
+// True only for the single argument "diag" (besides a --payloads option).
 bool IsDiagnosticArgumentList(int argc, char** argv);
 
 // The update procedure on the chosen route, through the firmware replacement.

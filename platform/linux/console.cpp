@@ -408,11 +408,14 @@ void LinuxConsole::HoldInterrupts(const char* notice) {
   g_hold.holding = 1;
 }
 
-void LinuxConsole::ReleaseInterrupts() {
+void LinuxConsole::ReleaseInterrupts(std::string_view closingLine) {
   g_hold.holding = 0;
   const int signal = g_hold.pending;
   if (signal == 0) return;
   EraseNotice();
+  // The line the write left open ends here, on the terminal only: a pipe keeps the transcript.
+  if (g_hold.outputFd >= 0) WriteText(g_hold.outputFd, "\n");
+  WriteAll(STDERR_FILENO, closingLine.data(), closingLine.size());
   EndBy(signal);
 }
 

@@ -67,7 +67,7 @@ class LinuxConsole : public Console {
   int ReadRawKey() override;
   void Write(std::string_view text) override;
   void HoldInterrupts(const char* notice) override;
-  void ReleaseInterrupts() override;
+  void ReleaseInterrupts(std::string_view closingLine) override;
   bool IsTerminal() const override { return isatty(output_) == 1; }
 
  private:

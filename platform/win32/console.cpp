@@ -156,11 +156,15 @@ void Win32Console::HoldInterrupts(const char* notice) {
   InterlockedExchange(&g_hold.holding, 1);
 }
 
-void Win32Console::ReleaseInterrupts() {
+void Win32Console::ReleaseInterrupts(std::string_view closingLine) {
   InterlockedExchange(&g_hold.holding, 0);
   if (!InterlockedExchange(&g_hold.pending, 0)) return;
   EraseNotice();
+  // The line the write left open ends here, on the console only: a pipe keeps the transcript.
+  if (g_hold.output != nullptr) std::fputs("\n", stdout);
   std::fflush(stdout);
+  std::fwrite(closingLine.data(), 1, closingLine.size(), stderr);
+  std::fflush(stderr);
   ExitProcess(kControlCExit);
 }
 

@@ -22,7 +22,7 @@ class Win32Console : public Console {
   int ReadRawKey() override;
   void Write(std::string_view text) override;
   void HoldInterrupts(const char* notice) override;
-  void ReleaseInterrupts() override;
+  void ReleaseInterrupts(std::string_view closingLine) override;
   bool IsTerminal() const override;
 
  private:

@@ -50,5 +50,24 @@ TEST_F(NativeProgramModuleTest, UnknownOrTooShortResourceCopiesNothing) {
   EXPECT_EQ(buffer, Bytes(kResourceSize + 1, 0xEE));
 }
 
+// Another program's payloads (--payloads with the maker's updater) are read as data: a file that
+// is no executable, or none at all, gives the reason and no bytes.
+TEST_F(NativeProgramModuleTest, AnotherProgramsPayloadsAreReadAsData) {
+  for (const std::string& notAProgram :
+       {std::string(OMR72_TEST_PAYLOAD_DIR) + "/FWC.bin", std::string("no such program.exe")}) {
+    Bytes out;
+    EXPECT_NE(module->LoadFileRcData(notAProgram, "FWC", out), "") << notAProgram;
+    EXPECT_TRUE(out.empty()) << notAProgram;
+  }
+#ifdef _WIN32
+  // This test program carries the payloads as RCDATA resources, as the maker's updater does.
+  for (const char* name : {"FWC", "BRC", "BRC20"}) {
+    Bytes out;
+    EXPECT_EQ(module->LoadFileRcData(path, name, out), "") << name;
+    EXPECT_EQ(out, Payload(name)) << name;
+  }
+#endif
+}
+
 }  // namespace
 }  // namespace omr72

@@ -1,5 +1,5 @@
 // The plausibility judgement of a firmware payload's fields.
-#include "tools/image/payload_check.h"
+#include "images/payload_check.h"
 
 #include <gtest/gtest.h>
 

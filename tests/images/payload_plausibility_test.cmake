@@ -80,6 +80,14 @@ execute_process(COMMAND ${TOOL} info ${WORK}/blank_brc RESULT_VARIABLE rc OUTPUT
 if(NOT rc EQUAL 3 OR NOT out MATCHES "WARNING: [^\n]*/BRC\\.bin: every byte is the same\n")
   message(SEND_ERROR "blank BRC.bin: info exit ${rc}:\n${out}")
 endif()
+# A file of random bytes as BRC20.bin descrambles into noise.
+file(MAKE_DIRECTORY ${WORK}/random_brc20)
+file(COPY ${SAMPLES}/FWC.bin ${SAMPLES}/BRC.bin DESTINATION ${WORK}/random_brc20)
+run(sh -c "head -c 65536 /dev/urandom > ${WORK}/random_brc20/BRC20.bin")
+execute_process(COMMAND ${TOOL} info ${WORK}/random_brc20 RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 3 OR NOT out MATCHES "WARNING: [^\n]*/BRC20\\.bin: it descrambles into random")
+  message(SEND_ERROR "random BRC20.bin: info exit ${rc}:\n${out}")
+endif()
 
 # The configure step stops for the unscrambled folder, and goes on when forced.
 foreach(force OFF ON)

@@ -1,6 +1,6 @@
 // The PE resource reader on executables built here byte by byte: it finds RCDATA by name in
 // PE32 and PE32+ files, and refuses every malformed or truncated file without reading past it.
-#include "tools/image/pe_resources.h"
+#include "platform/pe_resources.h"
 
 #include <gtest/gtest.h>
 

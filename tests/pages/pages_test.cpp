@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -167,6 +168,18 @@ TEST_F(PagesToolTest, FailuresAreReportedWithAnExitCode) {
   EXPECT_EQ(Run("read 0 40 part.bin", "OMR72_EMULATED_FAIL=3"), 1);
   EXPECT_NE(err.find("failed"), std::string::npos) << err;
   EXPECT_FALSE(std::ifstream(dir + "/part.bin").good());  // no partial file left behind
+
+  // A file that was there stays as it was, and nothing beside it is left over.
+  WriteFile("kept.bin", 5);
+  EXPECT_EQ(Run("read 0 40 kept.bin", "OMR72_EMULATED_FAIL=3"), 1);
+  EXPECT_EQ(std::filesystem::file_size(dir + "/kept.bin"), 5u);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/kept.bin.new"));
+  // Not a regular file, or no such folder: refused before the recorder is asked, with the
+  // reason.
+  EXPECT_EQ(Run("read 0 1 /dev/null"), 1);
+  EXPECT_NE(err.find("/dev/null: not a regular file"), std::string::npos) << err;
+  EXPECT_EQ(Run("read 0 1 no/such/pages.bin"), 1);
+  EXPECT_NE(err.find("no/such/pages.bin: "), std::string::npos) << err;
 
   EXPECT_EQ(Run("read 0 0 none.bin"), 2);
   EXPECT_EQ(Run("read 4294967295 2 none.bin"), 2);

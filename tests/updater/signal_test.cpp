@@ -20,6 +20,7 @@ struct Ended {
   int signal = 0;  // the signal that ended it; 0 when it exited
   int exitCode = -1;
   std::string output;
+  std::string errors;  // standard error, when it was collected
   std::vector<std::string> trace;
 };
 
@@ -85,23 +86,29 @@ Ended Collect(pid_t pid, int outputFd) {
 Ended RunOnPipes(const std::vector<std::string>& options, int pauseAt, int signal) {
   int in[2];
   int out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) return {};
+  int err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
   const std::string& trace = TracePath();
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
     close(in[1]);
     close(out[0]);
+    close(err[0]);
     ExecSim(options, pauseAt, trace);
   }
   close(in[0]);
   close(out[1]);
+  close(err[1]);
   (void)!write(in[1], "YLY", 3);
   close(in[1]);
   Interrupt(pid, signal);
   Ended ended = Collect(pid, out[0]);
+  ended.errors = Drain(err[0]);
   close(out[0]);
+  close(err[0]);
   return ended;
 }
 
@@ -142,14 +149,16 @@ TEST(RealSignals, HeldUntilTheWriteEnds) {
     std::string lastLine;  // the routine's last request
     std::string piece;     // one kind of the routine's requests, and how many it sends
     size_t pieces;
+    std::string stop;  // the closing line on stderr says where the update stopped
   } cases[] = {
       {"boot loader over the disk route", kDiskUpgrade, 100, SIGINT, 194, "cdb=C80B29C0",
-       "cdb=C80B", 168},
+       "cdb=C80B", 168, "after the new boot loader was written; the firmware was not"},
       {"boot loader over USB, first request", kUsbUpgrade, 7, SIGTERM, 195, "req=0x21 value=0x29C0",
-       "req=0x21", 168},
+       "req=0x21", 168, "after the new boot loader was written; the firmware was not"},
       {"firmware, last request but one", kDiskNoUpgrade, 193, SIGHUP, 194, "cdb=C80B29C0",
-       "cdb=C80B", 168},
-      {"NAND rewrite", kNandRewrite, 60, SIGINT, 271, "req=0xC5", "req=0xE1", 64},
+       "cdb=C80B", 168, "after the firmware was written"},
+      {"NAND rewrite", kNandRewrite, 60, SIGINT, 271, "req=0xC5", "req=0xE1", 64,
+       "after the new boot loader was written; the firmware was not"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -164,6 +173,11 @@ TEST(RealSignals, HeldUntilTheWriteEnds) {
                 ended.output.ends_with("Replacing firmware..."))
         << ended.output;
     EXPECT_EQ(ended.output.find("Finishing"), std::string::npos);
+    EXPECT_NE(ended.errors.find("Stopped on request " + c.stop), std::string::npos) << ended.errors;
+    EXPECT_TRUE(ended.errors.ends_with("Run the updater again to load it (replug the recorder if "
+                                       "it is not found).\n") ||
+                ended.errors.ends_with("Run the updater again to finish the update.\n"))
+        << ended.errors;
   }
 }
 

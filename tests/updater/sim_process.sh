@@ -38,6 +38,41 @@ code=$?
 [ "$(sed 's/\r$//' "$work/err" | wc -l)" -eq 1 ] || fail "bad value: one line on stderr"
 [ -s "$work/out" ] && fail "bad value: nothing on stdout"
 
+# Refused before the run, with one line on stderr and nothing on stdout: an output file that
+# cannot be written (the file that was at the other path stays as it was), a folder as an
+# output file, an option word handed to the updater, payloads that are not there (and so no
+# request reaches the emulated recorder: the trace stays empty).
+echo kept >"$work/keep"
+for args in "--state $work/keep --trace $work/no/such/folder/trace" "--state $work" "-x" \
+  "--trace $work/trace --payloads $work"; do
+  # shellcheck disable=SC2086  # the arguments are words
+  printf 'YLY' | "${runner[@]}" "$sim" $args >"$work/out" 2>"$work/err"
+  code=$?
+  [ "$code" -eq 2 ] || fail "$args: exit code $code"
+  [ "$(sed 's/\r$//' "$work/err" | wc -l)" -eq 1 ] || fail "$args: one line on stderr: $(cat "$work/err")"
+  [ -s "$work/out" ] && fail "$args: nothing on stdout"
+done
+[ "$(cat "$work/keep")" = kept ] || fail "a refused run replaced its state file"
+[ -s "$work/trace" ] && fail "refused payloads: the recorder was asked: $(head -n 3 "$work/trace")"
+[ -d "$work" ] || fail "a folder given as the state file is gone"
+
+# Piped, a wait that never ends sleeps as it would on a terminal instead of spinning a core:
+# after the emulated seconds of its start, under half a core (CPU time, in clock ticks, over
+# two seconds of the wait). Only for a native process, whose /proc entry is its own.
+if [ "${#runner[@]}" -eq 0 ] && [ -r /proc/self/stat ]; then
+  (printf 'YLY'; sleep 8) | "$sim" --no-return >/dev/null 2>&1 &
+  pid=$!  # the pipeline's last process: omr72-sim
+  sleep 3
+  ticks() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+  before=$(ticks)
+  sleep 2
+  after=$(ticks)
+  kill "$pid"
+  wait "$pid" 2>/dev/null
+  [ $((after - before)) -lt "$(getconf CLK_TCK)" ] ||
+    fail "--no-return piped: $((after - before)) ticks of CPU in 2 s"
+fi
+
 "${runner[@]}" "$sim" --help </dev/null >"$work/out" 2>&1
 code=$?
 [ "$code" -eq 0 ] || fail "--help: exit code $code"

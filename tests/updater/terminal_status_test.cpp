@@ -86,7 +86,7 @@ TEST(RestartWait, ShowsALongWaitOnATerminalOnlyAndTakesItBack) {
     int pausesBack;                  // polls after that until it is back
     std::vector<std::string> shown;  // texts shown, in order; empty: nothing written at all
   };
-  const std::string never = " never unplug it during a write";
+  const std::string never = " no write runs; Ctrl-C ends the wait";
   const std::string replug = " not back? Replug it, the update goes on";
   // clang-format off
   const std::vector<Case> cases = {

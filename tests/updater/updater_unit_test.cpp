@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "emulator/scripted_console.h"
+#include "updater/command_line.h"
 #include "updater/updater.h"
 
 namespace omr72 {
@@ -84,6 +85,49 @@ TEST(DiagnosticArgument, OnlyTheSingleExactWord) {
     for (const char* a : c.argv) argv.push_back(const_cast<char*>(a));
     EXPECT_EQ(IsDiagnosticArgumentList(static_cast<int>(argv.size()), argv.data()), c.diagnostic)
         << argv.size() << " arguments";
+  }
+}
+
+// Linux answers --help and --version and refuses unknown options; Windows takes any argument
+// it does not know for a normal run. --payloads is the same on both.
+TEST(CommandLine, ConventionsOfEachSystem) {
+  struct Case {
+    std::vector<const char*> argv;
+    const char* posix;  // "run", "diag", "help", "version" or "refused"
+    const char* windows;
+    const char* payloads;
+  };
+  const std::vector<Case> cases = {
+      {{"prog", "--help"}, "help", "run", nullptr},
+      {{"prog", "--version"}, "version", "run", nullptr},
+      {{"prog", "-x"}, "refused", "run", nullptr},
+      {{"prog", "-"}, "refused", "run", nullptr},
+      {{"prog", "word"}, "run", "run", nullptr},
+      {{"prog", "--payloads", "a b", "diag"}, "diag", "diag", "a b"},
+      {{"prog", "--payloads=x.exe"}, "run", "run", "x.exe"},
+      {{"prog", "diag", "--payloads", "x"}, "diag", "diag", "x"},
+      {{"prog", "--payloads", "x", "diag", "y"}, "run", "run", "x"},
+      {{"prog", "--payloads"}, "refused", "refused", nullptr},
+      {{"prog", "--payloads="}, "refused", "refused", nullptr},
+      {{"prog", "--payloads", "x", "--payloads", "y"}, "refused", "refused", nullptr},
+  };
+  const auto outcome = [](const CommandLine& line) {
+    if (!line.refusal.empty()) return "refused";
+    if (line.help) return "help";
+    if (line.version) return "version";
+    return line.diagnostic ? "diag" : "run";
+  };
+  for (const Case& c : cases) {
+    std::vector<char*> argv;
+    for (const char* a : c.argv) argv.push_back(const_cast<char*>(a));
+    const int argc = static_cast<int>(argv.size());
+    const CommandLine posix = ParseCommandLine(argc, argv.data(), ArgumentConvention::kPosix);
+    const CommandLine windows = ParseCommandLine(argc, argv.data(), ArgumentConvention::kWindows);
+    EXPECT_STREQ(outcome(posix), c.posix) << c.argv[1];
+    EXPECT_STREQ(outcome(windows), c.windows) << c.argv[1];
+    if (std::string(c.posix) != "refused") {
+      EXPECT_EQ(posix.payloads.value_or(""), c.payloads ? c.payloads : "") << c.argv[1];
+    }
   }
 }
 

@@ -1,20 +1,19 @@
 // Linux tool: writes the sample payloads FWC.bin, BRC.bin and BRC20.bin into a folder.
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "images/samples/sample_payloads.h"
+#include "tools/output/output_file.h"
 
 namespace {
 
+// Written beside its place and renamed in when complete: a failure leaves what was there.
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  if (file) return true;
-  std::fprintf(stderr, "omr72-make-samples: cannot write %s\n", path.c_str());
+  auto problem = omr72::tools::WriteWholeFile(
+      path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+  if (!problem) return true;
+  std::fprintf(stderr, "omr72-make-samples: %s\n", problem->c_str());
   return false;
 }
 

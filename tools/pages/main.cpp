@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "scsilink/q71.h"
+#include "tools/output/output_file.h"
 
 namespace {
 
@@ -168,14 +169,16 @@ uint32_t PagesPerCall(uint16_t pageSize) {
   return n == 0 ? 1 : n;
 }
 
+// The pages go to a new file beside FILE, renamed over it only when all were read: a failure
+// leaves what was there as it was, and a device node or other special file is never touched.
 int Read(const Library& lib, uint32_t first, uint64_t count, const char* path) {
-  FlashInfo info;
-  if (!Connect(lib, info)) return 1;
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "wb"), &std::fclose);
-  if (!file) {
-    Fail(std::string("cannot create ") + path + ": " + std::strerror(errno));
+  omr72::tools::OutputFile file;
+  if (auto problem = file.Open(path)) {
+    Fail(*problem);
     return 1;
   }
+  FlashInfo info;
+  if (!Connect(lib, info)) return 1;
   const uint32_t step = PagesPerCall(info.pageSize());
   std::vector<uint8_t> buffer(size_t{step} * info.pageSize());
   Progress progress("read", count);
@@ -186,21 +189,25 @@ int Read(const Library& lib, uint32_t first, uint64_t count, const char* path) {
     if (lib.readPages(page, buffer.data(), n) != 1) {
       Fail("reading " + std::to_string(n) + " pages from page " + std::to_string(page) + " failed");
       ok = false;
-    } else if (std::fwrite(buffer.data(), info.pageSize(), n, file.get()) != n) {
-      Fail(std::string("cannot write to ") + path);
+    } else if (auto problem = file.Write(
+                   {reinterpret_cast<const char*>(buffer.data()), size_t{n} * info.pageSize()})) {
+      Fail(*problem);
       ok = false;
     }
     progress.Show(done + (ok ? n : 0));
   }
-  ok = std::fclose(file.release()) == 0 && ok;
-  if (!ok) std::remove(path);  // never leave a file that looks complete but is not
-  return ok ? 0 : 1;
+  if (!ok) return 1;  // the new file goes; what was at FILE stays
+  if (auto problem = file.Commit()) {
+    Fail(*problem);
+    return 1;
+  }
+  return 0;
 }
 
 bool ReadWholeFile(const char* path, std::vector<uint8_t>& data) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), &std::fclose);
   if (!file) {
-    Fail(std::string("cannot open ") + path + ": " + std::strerror(errno));
+    Fail(std::string(path) + ": " + std::strerror(errno));
     return false;
   }
   uint8_t chunk[65536];
@@ -208,7 +215,7 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>& data) {
   while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
     data.insert(data.end(), chunk, chunk + n);
   if (std::ferror(file.get())) {
-    Fail(std::string("cannot read ") + path);
+    Fail(std::string(path) + ": " + std::strerror(errno));
     return false;
   }
   return true;

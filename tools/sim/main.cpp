@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "images/payload_set.h"
 #include "platform/native.h"
 #include "platform/terminal.h"
 #include "tools/sim/sim_output.h"
@@ -34,12 +35,18 @@ int main(int argc, char** argv) {
   const std::string programName = argc > 0 ? argv[0] : "omr72-sim";
   const bool realistic = options.realisticLatency.value_or(StandardInputIsTerminal());
 
+  // The recorder knows the payloads the updater is given. Payloads that cannot be read are
+  // the updater's to refuse, before anything reaches the emulated devices.
+  PayloadSet given;
+  const bool useGiven = options.payloads && !ReadPayloadSet(*module, *options.payloads, given);
+  ProgramModule& images = useGiven ? static_cast<ProgramModule&>(given) : *module;
   sim::Simulation simulation(options, realistic,
-                             sim::ReadKnownImages(*module, module->Path(programName.c_str())));
+                             sim::ReadKnownImages(images, module->Path(programName.c_str())));
   output.Attach(simulation.host());
   const int exitCode = simulation.Run(programName, *console, *lock, *module);
   if (auto error = output.Finish(simulation.host())) {
     std::fprintf(stderr, "omr72-sim: %s\n", error->c_str());
+    return exitCode == 0 ? 2 : exitCode;
   }
   return exitCode;
 }

@@ -212,6 +212,15 @@ const std::map<std::string, OptionSpec>& Options() {
           return true;
         },
         "a file name"}},
+      {"--payloads",
+       {true,
+        [](const std::string& v, SimOptions& o) {
+          if (v.empty() || o.payloads) return false;
+          o.payloads = v;
+          o.programArguments.insert(o.programArguments.begin(), {"--payloads", v});
+          return true;
+        },
+        "the maker's updater or a folder, once"}},
       {"--latency",
        {true,
         [](const std::string& v, SimOptions& o) {
@@ -359,10 +368,15 @@ std::optional<std::string> ParseSimOptions(int argc, const char* const* argv, Si
 const char kSimModelOptionsHelp[] = OMR72_SIM_MODEL_OPTIONS;
 
 const char kSimUsage[] =
-    "Usage: omr72-sim [OPTION]... [diag]\n"
+    "Usage: omr72-sim [OPTION]... [WORD]...\n"
     "Runs the Orlo Mica R72 firmware updater against an emulated recorder.\n"
     "Keys come from the terminal, or from standard input when it is not a terminal.\n"
+    "Words are handed to the updater: a lone, exact diag makes it accept any recorder; any\n"
+    "other word is a normal run, and a word that starts with - is refused (exit code 2).\n"
     "\n" OMR72_SIM_MODEL_OPTIONS
+    "  --payloads PATH             the updater's payloads: the maker's Windows updater or a\n"
+    "                              folder with FWC.bin, BRC.bin and BRC20.bin (see\n"
+    "                              omr72-updater --help); the recorder knows them too\n"
     "  --version                   the program's version\n"
     "Tests:\n"
     "  --pause-at N                stop the process (SIGSTOP) after command N, where a test\n"

@@ -13,6 +13,7 @@ struct SimOptions {
   emu::RecorderConfig recorder;
   std::optional<std::string> traceFile;
   std::optional<std::string> stateFile;
+  std::optional<std::string> payloads;        // also handed to the updater as --payloads
   std::optional<bool> realisticLatency;       // unset: realistic when standard input is a terminal
   std::vector<std::string> programArguments;  // handed to the updater after argv[0]
   std::optional<int> pauseAt;  // test hook: the process stops itself after this command

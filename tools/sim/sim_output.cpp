@@ -1,34 +1,29 @@
 #include "tools/sim/sim_output.h"
 
 namespace omr72::sim {
-namespace {
 
-bool WriteStateFile(const std::string& path, const std::string& json) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << json << '\n';
-  return static_cast<bool>(file);
+void SimOutput::Note(std::optional<std::string> problem) {
+  if (problem && !problem_) problem_ = std::move(problem);
 }
 
-}  // namespace
-
 std::optional<std::string> SimOutput::Open() {
+  if (options_.stateFile) {
+    // A trial of the new file beside it: the folder takes it and the path is a regular file.
+    tools::OutputFile trial;
+    if (auto problem = trial.Open(*options_.stateFile)) return problem;
+  }
   if (!options_.traceFile) return std::nullopt;
-  trace_.open(*options_.traceFile, std::ios::binary | std::ios::trunc);
-  if (!trace_) return "cannot write the trace file " + *options_.traceFile;
-  return std::nullopt;
+  return trace_.Open(*options_.traceFile);
 }
 
 void SimOutput::WriteState(const emu::EmulatedHost& host) {
-  if (options_.stateFile) WriteStateFile(*options_.stateFile, host.StateJson());
+  if (options_.stateFile) Note(tools::WriteWholeFile(*options_.stateFile, host.StateJson() + "\n"));
 }
 
 void SimOutput::Attach(emu::EmulatedHost& host) {
-  if (trace_.is_open() || options_.stateFile) {
+  if (trace_.IsOpen() || options_.stateFile) {
     host.SetTraceSink([this, &host](const std::string& line) {
-      if (trace_.is_open()) {
-        trace_ << line << '\n';
-        trace_.flush();
-      }
+      if (trace_.IsOpen()) Note(trace_.AppendLine(line));
       WriteState(host);
     });
   }
@@ -37,10 +32,9 @@ void SimOutput::Attach(emu::EmulatedHost& host) {
 }
 
 std::optional<std::string> SimOutput::Finish(const emu::EmulatedHost& host) {
-  if (!options_.stateFile || WriteStateFile(*options_.stateFile, host.StateJson())) {
-    return std::nullopt;
-  }
-  return "cannot write the state file " + *options_.stateFile;
+  if (trace_.IsOpen()) Note(trace_.Finish());
+  WriteState(host);
+  return problem_;
 }
 
 }  // namespace omr72::sim

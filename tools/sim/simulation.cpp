@@ -33,11 +33,10 @@ Simulation::Simulation(const SimOptions& options, bool realisticLatency, emu::Kn
   config.realisticLatency = realisticLatency;
   host_ = std::make_unique<emu::EmulatedHost>(config, std::move(images));
   pausedTime_ = std::make_unique<PausedTime>(host_->sleeper());
-  if (options.pauseAt) {
-    host_->SetCommandHook([at = *options.pauseAt](int command) {
-      if (command == at) PauseForTest();
-    });
-  }
+  host_->SetCommandHook([this, at = options.pauseAt](int command) {
+    pausedTime_->NoteCommand();
+    if (at && command == *at) PauseForTest();
+  });
 }
 
 int Simulation::Run(const std::string& programName, Console& console, InstanceLock& lock,

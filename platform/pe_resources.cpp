@@ -1,4 +1,4 @@
-#include "tools/image/pe_resources.h"
+#include "platform/pe_resources.h"
 
 #include <cctype>
 #include <functional>

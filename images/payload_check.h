@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,13 @@ bool PlausibleVersion(uint16_t version);
 // One line per doubt about the firmware payload; empty when it looks right.
 std::vector<std::string> FirmwareDoubts(const FirmwareFields& fields);
 
-// One line per doubt about a descrambled boot-loader payload; empty when it looks right.
+// One line per doubt about a descrambled boot-loader payload; empty when it looks right. Code
+// with its erased and padded stretches is far from uniform noise; a file of random bytes, or a
+// payload stored unscrambled, descrambles into noise.
 std::vector<std::string> BootLoaderDoubts(const uint8_t* image);
+
+// Whether `stored` (a payload as stored, scrambled) begins with the kImageSize bytes the
+// program uses of the sample payload `name` ("FWC", "BRC" or "BRC20").
+bool IsSamplePayload(const std::string& name, std::span<const uint8_t> stored);
 
 }  // namespace omr72
