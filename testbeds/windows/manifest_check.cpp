@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/image/pe_resources.h"
+#include "platform/pe_resources.h"
 
 namespace {
 
