@@ -62,10 +62,16 @@ TEST(LinuxConsoleScripted, SignalsDuringAWaitAreNeitherKeysNorTheEnd) {
   ASSERT_EQ(setitimer(ITIMER_REAL, &every2ms, nullptr), 0);
   Pipe in;
   LinuxConsole console(in.fds[0], STDOUT_FILENO);
+  // The typist blocks the signal (it inherits the mask), so that every one lands in the read.
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
   std::thread typist([&in] {
     usleep(100000);
     in.Send("y");
   });
+  pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
   const int key = console.ReadRawKey();
   typist.join();
   itimerval off{};
