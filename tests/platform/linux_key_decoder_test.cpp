@@ -24,16 +24,16 @@ std::vector<int> Decode(const std::string& bytes, bool pause) {
   return keys;
 }
 
-// One row per form and the ends of each numbered range; the rest of the tables is data.
+// Every key once and each form once; the two runs of function keys in a loop below.
 TEST(TerminalKeyDecoder, CursorAndFunctionKeysBecomeZeroAndTheWindowsCode) {
   const struct {
     const char* bytes;
     int code;
   } cases[] = {
-      {"\x1b[A", kKeyUp},        {"\x1b[D", kKeyLeft},  {"\x1b[H", kKeyHome},
-      {"\x1b[F", kKeyEnd},       {"\x1bOA", kKeyUp},    {"\x1bOP", 0x3B},
-      {"\x1bOS", 0x3E},          {"\x1b[11~", 0x3B},    {"\x1b[15~", 0x3F},
-      {"\x1b[17~", 0x40},        {"\x1b[21~", 0x44},    {"\x1b[23~", 0x85},
+      {"\x1b[A", kKeyUp},        {"\x1b[B", kKeyDown},  {"\x1b[C", kKeyRight},
+      {"\x1b[D", kKeyLeft},      {"\x1b[H", kKeyHome},  {"\x1b[F", kKeyEnd},
+      {"\x1bOA", kKeyUp},        {"\x1bOP", 0x3B},      {"\x1bOQ", 0x3C},
+      {"\x1bOR", 0x3D},          {"\x1bOS", 0x3E},      {"\x1b[23~", 0x85},
       {"\x1b[24~", 0x86},        {"\x1b[1~", kKeyHome}, {"\x1b[2~", kKeyInsert},
       {"\x1b[3~", kKeyDelete},   {"\x1b[4~", kKeyEnd},  {"\x1b[5~", kKeyPageUp},
       {"\x1b[6~", kKeyPageDown}, {"\x1b[7~", kKeyHome}, {"\x1b[8~", kKeyEnd},
@@ -44,6 +44,13 @@ TEST(TerminalKeyDecoder, CursorAndFunctionKeysBecomeZeroAndTheWindowsCode) {
   for (const auto& c : cases) {
     EXPECT_EQ(Decode(c.bytes, false), (std::vector<int>{0, c.code}))
         << ::testing::PrintToString(std::string(c.bytes));
+  }
+  // F1..F5 are 11..15, F6..F10 are 17..21.
+  for (int n = 0; n < 5; ++n) {
+    EXPECT_EQ(Decode("\x1b[" + std::to_string(11 + n) + "~", false),
+              (std::vector<int>{0, 0x3B + n}));
+    EXPECT_EQ(Decode("\x1b[" + std::to_string(17 + n) + "~", false),
+              (std::vector<int>{0, 0x40 + n}));
   }
 }
 
