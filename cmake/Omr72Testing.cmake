@@ -15,7 +15,7 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
-# omr72_test_suite(NAME SOURCES a.cpp ... LIBS lib ... [PROPERTIES p v ...]): one test executable whose cases CTest
+# omr72_test_suite(NAME SOURCES a.cpp ... LIBS lib ... [OWN_NETWORK] [PROPERTIES p v ...]): one test executable whose cases CTest
 # lists one by one, as "<area>.<Suite>.<Case>" (omr72_usblink_tests gives "usblink.UsbLink.X"),
 # so that `ctest -R` picks single cases, `ctest -N` lists them and `ctest -L <area>` runs one
 # executable's cases.
@@ -32,9 +32,23 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
   set(omr72_discovery DISCOVERY_TIMEOUT 120)
 endif()
 
+# Programs that take the machine-wide instance lock (an abstract Unix socket on Linux) run in a
+# network namespace of their own: OMR72_OWN_NETWORK prefixes such a test's command, and
+# omr72_test_suite(... OWN_NETWORK) runs every case of a suite that way. Under wine the lock is
+# a named mutex of the build tree's own prefix, which nothing else uses.
+if(WIN32)
+  set(OMR72_OWN_NETWORK "")
+else()
+  set(OMR72_OWN_NETWORK ${PROJECT_SOURCE_DIR}/tests/own_network.sh)
+endif()
+
 function(omr72_test_suite name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "OWN_NETWORK" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  # GoogleTest's discovery and every case run through the target's emulator.
+  if(T_OWN_NETWORK AND OMR72_OWN_NETWORK)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR ${OMR72_OWN_NETWORK})
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   string(REGEX REPLACE "^omr72_(.*)_tests$" "\\1" area ${name})

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "platform/linux/console.h"
 
@@ -47,6 +49,35 @@ TEST(LinuxConsoleScripted, EveryByteIsAKeyNothingBlocksAndTheEndComesAtOnce) {
     EXPECT_FALSE(console.KeyWaiting());
     EXPECT_EQ(console.ReadRawKey(), kEndOfInput);
   }
+}
+
+// A signal that lands while a read waits (a timer here, any handler without SA_RESTART in the
+// program) is no key and no end of input: the wait goes on until the key comes.
+TEST(LinuxConsoleScripted, SignalsDuringAWaitAreNeitherKeysNorTheEnd) {
+  struct sigaction quiet {};
+  quiet.sa_handler = [](int) {};
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGALRM, &quiet, &previous), 0);
+  itimerval every2ms{{0, 2000}, {0, 2000}};
+  ASSERT_EQ(setitimer(ITIMER_REAL, &every2ms, nullptr), 0);
+  Pipe in;
+  LinuxConsole console(in.fds[0], STDOUT_FILENO);
+  // The typist blocks the signal (it inherits the mask), so that every one lands in the read.
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+  std::thread typist([&in] {
+    usleep(100000);
+    in.Send("y");
+  });
+  pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
+  const int key = console.ReadRawKey();
+  typist.join();
+  itimerval off{};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGALRM, &previous, nullptr);
+  EXPECT_EQ(key, 'y');
 }
 
 // A pseudo-terminal stands in for the user's terminal.
@@ -91,6 +122,16 @@ TEST_F(Terminal, OnlyOutputOnATerminalIsOne) {
   EXPECT_FALSE(LinuxConsole(slave_, pipe.fds[1]).IsTerminal());
   EXPECT_FALSE(LinuxConsole(slave_, file).IsTerminal());
   close(file);
+}
+
+// Keys come from a terminal only when the input is one: with the output on a terminal and the
+// input redirected, every byte is a key and the terminal is left as it is.
+TEST_F(Terminal, RedirectedInputIsReadByteByByteWhateverTheOutput) {
+  Pipe in;
+  LinuxConsole console(in.fds[0], slave_);
+  in.Send("\x1b[A\x1b[A");  // twice: decoded as one key, a run would not end in a wait
+  for (int key : {0x1B, int{'['}, int{'A'}}) EXPECT_EQ(console.ReadRawKey(), key);
+  EXPECT_EQ(LocalFlags(), cooked_.c_lflag & (ECHO | ICANON | ISIG));
 }
 
 TEST_F(Terminal, RawWhileKeysAreReadAndRestoredAfterwards) {

@@ -69,6 +69,28 @@ TEST_F(FakeSysfs, OnlyUsbStorageDisksInNumericOrder) {
   EXPECT_TRUE(UsbScsiGenericDevices(outer_ / "missing").empty());
 }
 
+TEST(LinuxDriveNames, OnlyPhysicalDriveAndOneDigit) {
+  const struct {
+    const char* name;
+    std::optional<unsigned> index;
+  } cases[] = {
+      {R"(\\.\PHYSICALDRIVE0)", 0u},
+      {R"(\\.\PHYSICALDRIVE8)", 8u},
+      {R"(\\.\PHYSICALDRIVE/)", {}},
+      {R"(\\.\PHYSICALDRIVE:)", {}},
+      {R"(\\.\PHYSICALDRIVE10)", {}},
+      {R"(\\.\PHYSICALDRIVE)", {}},
+      {R"(\\.\physicaldrive1)", {}},
+      {R"(\\?\PHYSICALDRIVE1)", {}},
+      {"PHYSICALDRIVE1", {}},
+      {R"(\\.\ezusb-1)", {}},
+      {nullptr, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DriveIndex(c.name), c.index) << (c.name ? c.name : "null");
+  }
+}
+
 TEST_F(FakeSysfs, DriveDigitNamesTheNthUsbDisk) {
   // Device nodes for every disk, the SATA one included: only the mapping decides.
   for (unsigned k : {0u, 3u, 4u, 9u}) MakeDeviceNode(k);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/linux/pass_through.h"
 #include "platform/linux/sg_devices.h"
@@ -136,6 +137,21 @@ TEST_F(SgDrift, BrokenEntriesAreSkippedWithoutThrowing) {
   EXPECT_EQ(devices[0].number, 2u);
   EXPECT_NO_THROW(devices = ListUsbSgDevices(root_ / "loop"));
   EXPECT_TRUE(devices.empty());
+}
+
+// Only "sg" and one to six digits name an sg device.
+TEST_F(SgDrift, EntryNamesAreSgAndADecimalNumber) {
+  Plug(5, "1-1", 2, 3);
+  const fs::path classDir = root_ / "class" / "scsi_generic";
+  const fs::path device = fs::canonical(classDir / "sg5" / "device");
+  for (const char* name :
+       {"sg0", "sg9", "sg123456", "sg1234567", "sg", "sg:", "sgx", "sg1x", "SG3", "xsg3"}) {
+    fs::create_directories(classDir / name);
+    fs::create_directory_symlink(device, classDir / name / "device");
+  }
+  std::vector<unsigned> numbers;
+  for (const UsbSgDevice& d : ListUsbSgDevices(root_)) numbers.push_back(d.number);
+  EXPECT_EQ(numbers, (std::vector<unsigned>{0, 5, 9, 123456}));
 }
 
 // Through the pass-through: once a scan has reached the recorder, a command through its digit

@@ -17,6 +17,9 @@ TEST(LinuxUsbNames, OnlyTheNineDriverPathsNameADevice) {
       {R"(\\.\ezusb-0)", 0u},
       {R"(\\.\ezusb-8)", 8u},
       {R"(\\.\ezusb-x)", std::nullopt},
+      {R"(\\.\ezusb-/)", std::nullopt},  // the characters either side of the digits
+      {R"(\\.\ezusb-:)", std::nullopt},
+      {R"(\\.\Ezusb-1)", std::nullopt},
       {"ezusb-0", std::nullopt},
       {R"(\\.\ezusb-10)", std::nullopt},
       {R"(\\.\ezusb-)", std::nullopt},

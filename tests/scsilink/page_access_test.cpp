@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "scsilink/service_commands.h"
-#include "tests/scsilink/command_log_fake.h"
+#include "tests/fakes/nine_devices.h"
 
 namespace omr72 {
 namespace {
 
-using cmdlog::CommandLogPassThrough;
-using cmdlog::LoggedCommand;
-using cmdlog::Reply;
+using fakes::Answer;
+using fakes::Call;
 
 struct Expected {
   uint32_t page;
@@ -32,7 +31,10 @@ uint16_t Be16(const Cdb& cdb, size_t at) {
 
 class PageAccessTest : public ::testing::Test {
  protected:
-  void SetUp() override { cmdlog::PlaceAndScan(host, link, 3); }
+  void SetUp() override {
+    host.driveSlots[3] = fakes::Slot{};
+    ASSERT_TRUE(link.IsConnected());
+  }
 
   void SetPageSize(uint16_t pageSize) {
     std::memcpy(link.flashParams.data() + 14, &pageSize, sizeof pageSize);
@@ -40,27 +42,27 @@ class PageAccessTest : public ::testing::Test {
   // The commands' pages, counts, lengths and data: read into `base` + offset, or sent from it.
   void ExpectCommands(const std::vector<Expected>& expected, uint8_t opcode, uint8_t sub,
                       uint8_t dataIn, const uint8_t* base) {
-    ASSERT_EQ(host.commands().size(), expected.size());
+    ASSERT_EQ(host.commands.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
       SCOPED_TRACE(i);
-      const LoggedCommand& c = host.commands()[i];
+      const Call& c = host.commands[i];
       const Expected& e = expected[i];
       EXPECT_EQ(c.cdb[0], opcode);
       EXPECT_EQ(c.cdb[1], sub);
       EXPECT_EQ(Be32(c.cdb, 2), e.page);
       EXPECT_EQ(Be16(c.cdb, 7), e.count);
       EXPECT_EQ(c.length, e.length);
-      EXPECT_EQ(c.dataIn, dataIn);
+      EXPECT_EQ(c.direction, dataIn);
       if (dataIn == kDataIn) {
         EXPECT_EQ(c.buffer, base + e.offset);
       } else {
-        EXPECT_EQ(c.dataSent, std::vector<uint8_t>(base + e.offset, base + e.offset + e.length));
+        EXPECT_EQ(c.sent, std::vector<uint8_t>(base + e.offset, base + e.offset + e.length));
       }
     }
   }
 
-  CommandLogPassThrough host;
-  ScsiLink link{host};
+  fakes::NineDevices host;
+  ScsiLink link{host.scsi};
 };
 
 struct SplitCase {
@@ -110,7 +112,7 @@ TEST_F(PageAccessTest, PartsOfPagesAdvanceByStepAndCarryTheirFields) {
     EXPECT_TRUE(
         PageAccessReadPartsOfPages(link, c.startPage, 5000, 0x0123, 16, c.pageStep, buffer.data()));
     ExpectCommands(c.commands, 0xC8, 0x02, kDataIn, buffer.data());
-    for (const LoggedCommand& sent : host.commands()) {
+    for (const Call& sent : host.commands) {
       EXPECT_EQ(Be16(sent.cdb, 9), 16);
       EXPECT_EQ(Be16(sent.cdb, 11), c.pageStep);
       EXPECT_EQ(Be16(sent.cdb, 13), 0x0123);
@@ -123,13 +125,13 @@ TEST_F(PageAccessTest, FirstFailingCommandEndsTheRequest) {
   std::vector<uint8_t> buffer(300 * 512);
   host.FailAt(1);
   EXPECT_FALSE(PageAccessReadPages(link, 1000, buffer.data(), 300));
-  EXPECT_EQ(host.commands().size(), 2u);
+  EXPECT_EQ(host.commands.size(), 2u);
   host.ClearLog();
   EXPECT_FALSE(PageAccessWritePages(link, 1000, buffer.data(), 300));
-  EXPECT_EQ(host.commands().size(), 2u);
+  EXPECT_EQ(host.commands.size(), 2u);
   host.ClearLog();
   EXPECT_FALSE(PageAccessReadPartsOfPages(link, 0, 9000, 0, 16, 1, buffer.data()));
-  EXPECT_EQ(host.commands().size(), 2u);
+  EXPECT_EQ(host.commands.size(), 2u);
 }
 
 // Requests that cannot be split, or would wrap round to page 0, go nowhere.
@@ -149,18 +151,18 @@ TEST_F(PageAccessTest, RequestsRefusedOrEmptySendNothing) {
   EXPECT_FALSE(PageAccessReadPages(link, 0xFFFFFF80, buffer.data(), 0x81));
   EXPECT_FALSE(PageAccessWritePages(link, 0xFFFFFF80, buffer.data(), 0x81));
   EXPECT_FALSE(PageAccessReadPartsOfPages(link, 0xFFFF0000, 0x8001, 0, 1, 2, buffer.data()));
-  EXPECT_TRUE(host.commands().empty());
+  EXPECT_TRUE(host.commands.empty());
 
   EXPECT_TRUE(PageAccessReadPages(link, 0xFFFFFF80, buffer.data(), 0x80));  // ends on the last
   EXPECT_TRUE(PageAccessReadPartsOfPages(link, 0xFFFF0000, 0x8000, 0, 1, 2, buffer.data()));
-  EXPECT_EQ(host.commands().size(), 2u);
+  EXPECT_EQ(host.commands.size(), 2u);
 }
 
 TEST_F(PageAccessTest, FlashParamsReachTheCallerOnlyOnSuccess) {
   std::vector<uint8_t> wire(40, 0x5A);
   wire[14] = 0x08, wire[15] = 0x00;
-  host.SetResponder([&wire](const LoggedCommand&, size_t index) {
-    return Reply{true, static_cast<uint8_t>(index == 0 ? 0 : 2), wire};
+  host.answer = ([&](const Call&) {
+    return Answer{true, static_cast<uint8_t>(host.commands.size() == 1 ? 0 : 2), wire};
   });
   uint8_t params[40];
   ASSERT_TRUE(PageAccessGetFlashParams(link, params));

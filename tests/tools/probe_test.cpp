@@ -5,12 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "scsilink/scsi_link.h"
+#include "tests/fakes/nine_devices.h"
 #include "tools/probe/emulated_survey.h"
 
 namespace omr72::probe {
@@ -67,130 +66,44 @@ TEST(ProbeEmulated, ReadsNothingButDescriptorsAndInquiry) {
   EXPECT_EQ(survey.host().StateJson(), EmulatedSurvey(emu::StartRoute::kBoth).host().StateJson());
 }
 
-// A made-up machine: per name, what Open does and what the device answers.
-struct Slot {
-  std::string node;
-  bool denied = false;
-  uint16_t vendor = 0, product = 0;  // a denied USB device's ids; a USB device's ids
-  bool descriptorFails = false;
-  int inquiryByteWrong = -1;  // -1: the recorder's INQUIRY data
-  bool inquiryFails = false;
-};
-
-class MadeUpDevice : public UsbDevice, public ScsiDrive {
- public:
-  explicit MadeUpDevice(const Slot& slot) : slot_(slot) {}
-  bool GetDeviceDescriptor(DeviceDescriptorSpan d) override {
-    if (slot_.descriptorFails) return false;
-    std::fill(d.begin(), d.end(), 0);
-    d[8] = static_cast<uint8_t>(slot_.vendor);
-    d[9] = static_cast<uint8_t>(slot_.vendor >> 8);
-    d[10] = static_cast<uint8_t>(slot_.product);
-    d[11] = static_cast<uint8_t>(slot_.product >> 8);
-    return true;
-  }
-
- private:
-  bool DoVendorOrClassRequest(const VendorRequestBlock&, DataStage) override {
-    ADD_FAILURE() << "the probe sent a vendor request";
-    return false;
-  }
-  bool DoBulkRead(const BulkPipeBlock&, ByteSpan, uint32_t&) override {
-    ADD_FAILURE() << "the probe read a pipe";
-    return false;
-  }
-  bool DoBulkWrite(const BulkPipeBlock&, ConstByteSpan, uint32_t&) override {
-    ADD_FAILURE() << "the probe wrote a pipe";
-    return false;
-  }
-  bool DoExecute(const ScsiRequest& r, uint8_t& status) override {
-    EXPECT_EQ(r.cdb[0], 0x12) << "the probe sent more than INQUIRY";
-    EXPECT_TRUE(r.data.isIn());
-    status = slot_.inquiryFails ? 2 : 0;
-    const ByteSpan reply = r.data.in();
-    std::copy(wire::kInquiryTemplate.begin(), wire::kInquiryTemplate.end(), reply.begin());
-    if (slot_.inquiryByteWrong >= 0) reply[slot_.inquiryByteWrong] ^= 0x01;
-    return true;
-  }
-
-  Slot slot_;
-};
-
-// Opens what the slots hold; a denied slot is noted the way a backend notes it.
-class MadeUpNames {
- public:
-  explicit MadeUpNames(const std::map<std::string, Slot>& slots) : slots_(slots) {}
-  std::string Node(const char* name) const {
-    auto it = slots_.find(name);
-    return it == slots_.end() ? "" : it->second.node;
-  }
-  MadeUpDevice* Opened(const char* name) {
-    auto it = slots_.find(name);
-    if (it == slots_.end()) return nullptr;
-    if (it->second.denied) {
-      denials_.push_back({it->second.node, it->second.vendor, it->second.product});
-      return nullptr;
-    }
-    return new MadeUpDevice(it->second);
-  }
-  std::vector<AccessDenial> Take() { return std::exchange(denials_, {}); }
-
- private:
-  const std::map<std::string, Slot>& slots_;
-  std::vector<AccessDenial> denials_;
-};
-
-struct MadeUpUsb : UsbDriver {
-  explicit MadeUpUsb(const std::map<std::string, Slot>& slots) : names(slots) {}
-  std::unique_ptr<UsbDevice> Open(const char* path) override {
-    return std::unique_ptr<UsbDevice>(names.Opened(path));
-  }
-  std::vector<AccessDenial> TakeAccessDenials() override { return names.Take(); }
-  MadeUpNames names;
-};
-
-struct MadeUpDisks : ScsiPassThrough {
-  explicit MadeUpDisks(const std::map<std::string, Slot>& slots) : names(slots) {}
-  std::unique_ptr<ScsiDrive> Open(const char* name) override {
-    return std::unique_ptr<ScsiDrive>(names.Opened(name));
-  }
-  std::vector<AccessDenial> TakeAccessDenials() override { return names.Take(); }
-  MadeUpNames names;
-};
-
+// A made-up machine for the verdicts the emulated host cannot show; its nodes are the slots'.
 class MadeUpMachine : public DeviceSurvey {
  public:
-  explicit MadeUpMachine(std::map<std::string, Slot> slots)
-      : slots_(std::move(slots)), usb_(slots_), disks_(slots_) {}
-  UsbDriver& usb() override { return usb_; }
-  ScsiPassThrough& scsi() override { return disks_; }
-  std::string UsbNode(const char* path) override { return usb_.names.Node(path); }
-  std::string DriveNode(const char* name) override { return disks_.names.Node(name); }
+  fakes::NineDevices host;
+  UsbDriver& usb() override { return host.usb; }
+  ScsiPassThrough& scsi() override { return host.scsi; }
+  std::string UsbNode(const char* path) override { return Node(host.usbSlots, path); }
+  std::string DriveNode(const char* name) override { return Node(host.driveSlots, name); }
   std::vector<std::string> UnaddressedDrives() override { return {"/dev/sg0: an ATA disk"}; }
   std::string UsbRouteNeeds() override { return "usbfs access."; }
   std::string DiskRouteNeeds() override { return "sg access."; }
 
  private:
-  std::map<std::string, Slot> slots_;
-  MadeUpUsb usb_;
-  MadeUpDisks disks_;
+  static std::string Node(const std::array<std::optional<fakes::Slot>, 9>& slots,
+                          const char* name) {
+    const std::optional<fakes::Slot>& slot = slots[std::string(name).back() - '0'];
+    return slot ? slot->node : "";
+  }
 };
 
 TEST(ProbeVerdicts, WhyEachNameIsOrIsNotTheRecorder) {
-  MadeUpMachine machine({
-      {R"(\\.\ezusb-0)",
-       {.node = "/dev/bus/usb/001/002", .denied = true, .vendor = 0x10C4, .product = 0x4512}},
-      {R"(\\.\ezusb-1)",
-       {.node = "/dev/bus/usb/001/003", .denied = true, .vendor = 0x0403, .product = 0x6001}},
-      {R"(\\.\ezusb-2)", {.node = "/dev/bus/usb/001/004", .descriptorFails = true}},
-      {R"(\\.\ezusb-3)", {.node = "/dev/bus/usb/001/005", .vendor = 0x10C4, .product = 0x4513}},
-      {R"(\\.\PHYSICALDRIVE0)", {.node = "/dev/sg1", .denied = true}},
-      {R"(\\.\PHYSICALDRIVE1)", {.node = "/dev/sg2", .inquiryByteWrong = 35}},
-      {R"(\\.\PHYSICALDRIVE2)", {.node = "/dev/sg3", .inquiryFails = true}},
-      {R"(\\.\PHYSICALDRIVE3)", {.node = "/dev/sg4"}},
-  });
+  MadeUpMachine machine;
+  auto& usbSlots = machine.host.usbSlots;
+  auto& driveSlots = machine.host.driveSlots;
+  usbSlots[0] = fakes::Slot{.node = "/dev/bus/usb/001/002", .denied = true};
+  usbSlots[1] = fakes::Slot{
+      .node = "/dev/bus/usb/001/003", .denied = true, .vendorId = 0x0403, .productId = 0x6001};
+  usbSlots[2] = fakes::Slot{.node = "/dev/bus/usb/001/004", .descriptorFails = true};
+  usbSlots[3] = fakes::Slot{.node = "/dev/bus/usb/001/005", .productId = 0x4513};
+  driveSlots[0] = fakes::Slot{.node = "/dev/sg1", .denied = true};
+  driveSlots[1] = fakes::Slot{.node = "/dev/sg2"};
+  driveSlots[1]->inquiry[35] ^= 0x01;
+  driveSlots[2] = fakes::Slot{.node = "/dev/sg3", .inquiryStatus = 2};
+  driveSlots[3] = fakes::Slot{.node = "/dev/sg4"};
   const std::vector<Finding> usb = ProbeUsbNames(machine);
   const std::vector<Finding> drives = ProbeDrives(machine);
+  EXPECT_TRUE(machine.host.commands.empty()) << "the probe sent more than descriptor requests "
+                                                "and INQUIRY";
   const struct {
     const std::vector<Finding>& findings;
     const char* name;

@@ -11,7 +11,7 @@
 namespace omr72::testing {
 
 ScenarioResult RunScenario(const std::vector<std::string>& arguments, const std::string& keys,
-                           LockResult lock, ProgramModule* updaterModule) {
+                           LockResult lock, ProgramModule* updaterModule, bool onTerminal) {
   std::vector<const char*> argv = {"omr72-sim"};
   for (const std::string& a : arguments) argv.push_back(a.c_str());
   sim::SimOptions options;
@@ -21,16 +21,18 @@ ScenarioResult RunScenario(const std::vector<std::string>& arguments, const std:
   std::unique_ptr<ProgramModule> module = NativePlatform::MakeProgramModule();
   const std::string modulePath = module->Path("omr72-sim");
   sim::Simulation simulation(options, false, sim::ReadKnownImages(*module, modulePath));
-  emu::ScriptedConsole console(keys);
+  std::unique_ptr<emu::ScriptedConsole> console =
+      onTerminal ? std::make_unique<TerminalConsole>(keys)
+                 : std::make_unique<emu::ScriptedConsole>(keys);
   emu::EmulatedLock instanceLock(lock);
 
   ScenarioResult result;
   result.exitCode =
-      simulation.Run("omr72-sim", console, instanceLock, updaterModule ? *updaterModule : *module);
-  result.output = console.output();
+      simulation.Run("omr72-sim", *console, instanceLock, updaterModule ? *updaterModule : *module);
+  result.output = console->output();
   result.trace = simulation.host().trace();
   result.state = simulation.host().StateJson();
-  result.keysRead = console.keysRead();
+  result.keysRead = console->keysRead();
   EXPECT_EQ(instanceLock.name(), "DictumMicaR72");
   return result;
 }

@@ -5,10 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "emulator/scripted_console.h"
 #include "platform/instance_lock.h"
 #include "platform/program_module.h"
 
 namespace omr72::testing {
+
+// Scripted keys on a console that says it is a terminal.
+class TerminalConsole : public emu::ScriptedConsole {
+ public:
+  using ScriptedConsole::ScriptedConsole;
+  bool IsTerminal() const override { return true; }
+};
 
 struct ScenarioResult {
   int exitCode = -1;
@@ -20,10 +28,10 @@ struct ScenarioResult {
 
 // `arguments` are omr72-sim's (options and program arguments); latency is always none.
 // `module`, when given, is the program's own module the updater loads its images from (the
-// recorder still knows the real images).
+// recorder still knows the real images). `onTerminal`: the console says it is a terminal.
 ScenarioResult RunScenario(const std::vector<std::string>& arguments, const std::string& keys,
-                           LockResult lock = LockResult::kAcquired,
-                           ProgramModule* module = nullptr);
+                           LockResult lock = LockResult::kAcquired, ProgramModule* module = nullptr,
+                           bool onTerminal = false);
 
 // Trace lines that contain `fragment`.
 size_t CountTrace(const ScenarioResult& result, const std::string& fragment);

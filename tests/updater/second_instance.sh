@@ -1,20 +1,18 @@
 #!/bin/bash
 # A second recorder application while the first still runs: the second prints the banner and
 # the two messages, reads one key and ends with exit code 1.
-# Usage: second_instance.sh FIRST SECOND [RUNNER...]
+# Usage: second_instance.sh FIRST SECOND
 #   FIRST is started with no recorder attached and keeps waiting for one; SECOND is the program
-#   under test. RUNNER (for example wine) runs both.
+#   under test.
 set -u
 first=$1
 second=$2
-shift 2
-runner=("$@")
 
 work=$(mktemp -d)
 trap 'exec 3>&-; kill "$first_pid" 2>/dev/null; wait "$first_pid" 2>/dev/null; rm -rf "$work"' EXIT
 mkfifo "$work/keys"
 if [[ "$(basename "$first")" == omr72-sim* ]]; then first_args=(--route none); else first_args=(); fi
-"${runner[@]}" "$first" "${first_args[@]}" <"$work/keys" >"$work/first.out" 2>/dev/null &
+"$first" "${first_args[@]}" <"$work/keys" >"$work/first.out" 2>/dev/null &
 first_pid=$!
 exec 3>"$work/keys"  # held open: the first instance sees no key and no end of input
 
@@ -40,7 +38,7 @@ if ! waiting; then
   exit 1
 fi
 
-printf 'x' | "${runner[@]}" "$second" >"$work/second.out" 2>/dev/null
+printf 'x' | "$second" >"$work/second.out" 2>/dev/null
 code=$?
 expected=$'Orlo Mica R72 Firmware Updater version 1.1\n\nClose all other digital recorder applications and try again.\nPress any key to exit.\n'
 actual=$(tr -d '\r' <"$work/second.out"; printf '.')

@@ -1,130 +1,52 @@
 // Real signals sent to a real omr72-sim process that stopped itself at a chosen command
 // (--pause-at): during a flash writer or the NAND rewrite they wait for its end, at any other
 // moment they end the program at once; either way the terminal is put back.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/updater/sim_child.h"
+
+namespace omr72::testing {
 namespace {
 
 struct Ended {
   int signal = 0;  // the signal that ended it; 0 when it exited
-  int exitCode = -1;
   std::string output;
-  std::string errors;  // standard error, when it was collected
+  std::string errors;  // standard error
   std::vector<std::string> trace;
+  termios before{}, after{};  // the terminal's, on a terminal
 };
 
-// Named by the test process: the children write it.
-const std::string& TracePath() {
-  static const std::string path =
-      testing::TempDir() + "omr72-signal-trace-" + std::to_string(getpid()) + ".txt";
-  return path;
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path);
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string Drain(int fd) {
-  std::string out;
-  char buffer[4096];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 20000) <= 0) break;
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;  // end of the pipe, or EIO once the pty's last user has gone
-    out.append(buffer, static_cast<size_t>(n));
-  }
-  return out;
-}
-
-[[noreturn]] void ExecSim(const std::vector<std::string>& options, int pauseAt,
-                          const std::string& trace) {
-  std::vector<std::string> args = {OMR72_SIM_PATH,          "--latency", "none", "--pause-at",
-                                   std::to_string(pauseAt), "--trace",   trace};
+// Runs omr72-sim until it stops itself at command `pauseAt`, sends `signal`, lets it go on and
+// collects its end.
+Ended Interrupted(const std::vector<std::string>& options, int pauseAt, int signal, Io io) {
+  const std::string trace =
+      ::testing::TempDir() + "omr72-signal-trace-" + std::to_string(getpid()) + ".txt";
+  std::vector<std::string> args = {"--latency", "none", "--pause-at", std::to_string(pauseAt),
+                                   "--trace",   trace};
+  const std::string errorsPath = trace + ".errors";
   args.insert(args.end(), options.begin(), options.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
-}
-
-// Sends `signal` while the process stands at command `pauseAt`, then lets it go on.
-void Interrupt(pid_t pid, int signal) {
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
-  ASSERT_TRUE(WIFSTOPPED(status)) << "the run ended before the chosen command";
-  kill(pid, signal);
-  kill(pid, SIGCONT);
-}
-
-Ended Collect(pid_t pid, int outputFd) {
+  SimChild sim(args, "YLY", io, errorsPath);
   Ended ended;
-  ended.output = Drain(outputFd);
+  ended.before = sim.Terminal();
   int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFSIGNALED(status)) ended.signal = WTERMSIG(status);
-  if (WIFEXITED(status)) ended.exitCode = WEXITSTATUS(status);
-  ended.trace = ReadLines(TracePath());
-  return ended;
-}
-
-Ended RunOnPipes(const std::vector<std::string>& options, int pauseAt, int signal) {
-  int in[2];
-  int out[2];
-  int err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
-  const std::string& trace = TracePath();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    close(in[1]);
-    close(out[0]);
-    close(err[0]);
-    ExecSim(options, pauseAt, trace);
-  }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
-  (void)!write(in[1], "YLY", 3);
-  close(in[1]);
-  Interrupt(pid, signal);
-  Ended ended = Collect(pid, out[0]);
-  ended.errors = Drain(err[0]);
-  close(out[0]);
-  close(err[0]);
-  return ended;
-}
-
-// On a terminal: also what the terminal looks like afterwards.
-Ended RunOnTerminal(const std::vector<std::string>& options, int pauseAt, int signal,
-                    termios& before, termios& after) {
-  int master = -1;
-  const std::string& trace = TracePath();
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid == 0) ExecSim(options, pauseAt, trace);
-  tcgetattr(master, &before);
-  (void)!write(master, "YLY", 3);
-  Interrupt(pid, signal);
-  Ended ended = Collect(pid, master);
-  tcgetattr(master, &after);
-  close(master);
+  EXPECT_EQ(waitpid(sim.pid, &status, WUNTRACED), sim.pid);
+  EXPECT_TRUE(WIFSTOPPED(status)) << "the run ended before the chosen command";
+  kill(sim.pid, signal);
+  kill(sim.pid, SIGCONT);
+  sim.Read();
+  sim.Wait();
+  ended.after = sim.Terminal();
+  ended.signal = sim.signal;
+  ended.output = sim.text;
+  std::ifstream file(trace);
+  for (std::string line; std::getline(file, line);) ended.trace.push_back(line);
+  std::ifstream errors(errorsPath);
+  ended.errors.assign(std::istreambuf_iterator<char>(errors), {});
   return ended;
 }
 
@@ -162,7 +84,7 @@ TEST(RealSignals, HeldUntilTheWriteEnds) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Ended ended = RunOnPipes(c.options, c.pauseAt, c.signal);
+    const Ended ended = Interrupted(c.options, c.pauseAt, c.signal, Io::kPipes);
     EXPECT_EQ(ended.signal, c.signal);
     EXPECT_EQ(ended.trace.size(), c.commands);
     ASSERT_FALSE(ended.trace.empty());
@@ -195,16 +117,14 @@ TEST(RealSignals, EndTheProgramAtOnceOutsideAWrite) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Ended ended = RunOnPipes(c.options, c.pauseAt, c.signal);
+    const Ended ended = Interrupted(c.options, c.pauseAt, c.signal, Io::kPipes);
     EXPECT_EQ(ended.signal, c.signal);
     EXPECT_EQ(ended.trace.size(), static_cast<size_t>(c.pauseAt));
   }
 }
 
 TEST(RealSignals, OnATerminalTheNoticeComesAndGoesAndTheTerminalIsPutBack) {
-  termios before{};
-  termios after{};
-  const Ended held = RunOnTerminal(kDiskUpgrade, 100, SIGINT, before, after);
+  const Ended held = Interrupted(kDiskUpgrade, 100, SIGINT, Io::kCookedTerminal);
   EXPECT_EQ(held.signal, SIGINT);
   EXPECT_EQ(held.trace.size(), 194u);
   const size_t notice = held.output.find("\r\nFinishing the write to the recorder first");
@@ -215,14 +135,15 @@ TEST(RealSignals, OnATerminalTheNoticeComesAndGoesAndTheTerminalIsPutBack) {
   // Erased: the progress taken back, the notice's line cleared, the cursor back at the end of
   // "Replacing Boot Loader...".
   EXPECT_NE(held.output.find("\x1b[B\r\x1b[2K\x1b[A\r\x1b[24C", notice), std::string::npos);
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
+  EXPECT_EQ(held.after.c_lflag & (ICANON | ECHO), held.before.c_lflag & (ICANON | ECHO));
 
   // Keys have been read (raw mode) when the signal ends the run outside a write.
-  const Ended atOnce = RunOnTerminal(kDiskUpgrade, 4, SIGTERM, before, after);
+  const Ended atOnce = Interrupted(kDiskUpgrade, 4, SIGTERM, Io::kCookedTerminal);
   EXPECT_EQ(atOnce.signal, SIGTERM);
   EXPECT_EQ(atOnce.trace.size(), 4u);
   EXPECT_EQ(atOnce.output.find("Finishing"), std::string::npos);
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
+  EXPECT_EQ(atOnce.after.c_lflag & (ICANON | ECHO), atOnce.before.c_lflag & (ICANON | ECHO));
 }
 
 }  // namespace
+}  // namespace omr72::testing

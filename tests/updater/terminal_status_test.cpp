@@ -8,19 +8,12 @@
 #include <vector>
 
 #include "emulator/scripted_console.h"
-#include "platform/native.h"
+#include "tests/updater/run_scenario.h"
 #include "tests/updater/screen.h"
-#include "tools/sim/simulation.h"
 #include "updater/updater.h"
 
 namespace omr72::testing {
 namespace {
-
-class TerminalConsole : public emu::ScriptedConsole {
- public:
-  using ScriptedConsole::ScriptedConsole;
-  bool IsTerminal() const override { return true; }
-};
 
 // Time that passes only when the wait pauses.
 class PausedClock : public Sleeper, public Clock {
@@ -146,27 +139,6 @@ TEST(RestartWait, TextsFitTheLine) {
   }
 }
 
-struct SimRun {
-  std::string output;
-  std::vector<std::string> trace;
-};
-
-SimRun RunSim(const std::vector<std::string>& arguments, const std::string& keys, bool terminal) {
-  std::vector<const char*> argv = {"omr72-sim"};
-  for (const std::string& a : arguments) argv.push_back(a.c_str());
-  sim::SimOptions options;
-  EXPECT_FALSE(sim::ParseSimOptions(static_cast<int>(argv.size()), argv.data(), options));
-  std::unique_ptr<ProgramModule> module = NativePlatform::MakeProgramModule();
-  sim::Simulation simulation(options, false,
-                             sim::ReadKnownImages(*module, module->Path("omr72-sim")));
-  std::unique_ptr<emu::ScriptedConsole> console =
-      terminal ? std::make_unique<TerminalConsole>(keys)
-               : std::make_unique<emu::ScriptedConsole>(keys);
-  emu::EmulatedLock lock;
-  EXPECT_EQ(simulation.Run("omr72-sim", *console, lock, *module), 0);
-  return {console->output(), simulation.host().trace()};
-}
-
 // A whole run on a terminal shows every page of each write, and ends up on screen exactly as
 // the same run's transcript in a pipe; the recorder receives the same requests either way.
 TEST(TerminalRun, ShowsEachWriteAndReadsAsThePipeTranscript) {
@@ -203,8 +175,10 @@ TEST(TerminalRun, ShowsEachWriteAndReadsAsThePipeTranscript) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const SimRun pipe = RunSim(c.arguments, "YLYq", false);
-    const SimRun terminal = RunSim(c.arguments, "YLYq", true);
+    const ScenarioResult pipe = RunScenario(c.arguments, "YLYq");
+    const ScenarioResult terminal =
+        RunScenario(c.arguments, "YLYq", LockResult::kAcquired, nullptr, true);
+    EXPECT_EQ(terminal.exitCode, 0);
 
     ASSERT_GE(pipe.output.size(), c.lastLines.size());
     EXPECT_EQ(pipe.output.substr(pipe.output.size() - c.lastLines.size()), c.lastLines);

@@ -158,14 +158,6 @@ TEST(ReadKey, CharactersAsTheyAreKeysWithoutCharacterShifted) {
   }
 }
 
-TEST(ReadKey, YesAndConfirmAreExactlyTwoKeysEach) {
-  for (unsigned key = 0; key <= 0xFFFF; ++key) {
-    const uint16_t k = static_cast<uint16_t>(key);
-    EXPECT_EQ(IsYesKey(k), k == 'Y' || k == 'y');
-    EXPECT_EQ(IsConfirmKey(k), k == 'L' || k == 'l');
-  }
-}
-
 TEST(Dialogue, EndingsPrintTheirTextAndReadOneKey) {
   emu::ScriptedConsole console("abc");
   Dialogue dialogue(console);

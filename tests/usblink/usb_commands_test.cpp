@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/nine_devices.h"
+
 namespace omr72 {
 namespace {
 
@@ -21,23 +23,8 @@ constexpr uint16_t kNandPageSize = 2112;
 constexpr uint32_t kNandBlockBytes = 135168;
 constexpr uint32_t kNandBootImageBytes = 15360;
 
-// A USB driver with one recorder at ezusb-0 that logs every vendor request and bulk transfer
-// the link hands it and answers each one as the test's script says. Descriptor requests carry
-// the recorder's ids and are not logged: they belong to the link, not the commands.
-enum class Kind { kVendor, kBulkRead, kBulkWrite };
-
-struct UsbCall {
-  Kind kind = Kind::kVendor;
-  uint8_t direction = 0;
-  uint8_t request = 0;
-  uint16_t value = 0;
-  uint16_t index = 0;
-  uint32_t pipe = 0;
-  uint32_t length = 0;
-  uint32_t moved = 0;  // bulk transfers: the count the driver reported
-  bool hasBuffer = false;
-  std::vector<uint8_t> sent = {};  // data stage of an out request, bytes of a bulk write
-};
+using fakes::Kind;
+using UsbCall = fakes::Call;
 
 struct UsbAnswer {
   bool ok = true;
@@ -45,14 +32,14 @@ struct UsbAnswer {
   std::optional<uint32_t> moved = {};  // bulk transfers: default data size (read), length (write)
 };
 
-class FakeRecorderUsb : public UsbDriver {
- public:
-  std::vector<UsbCall> log;
-  std::function<UsbAnswer(const UsbCall&)> script = [](const UsbCall&) { return UsbAnswer{}; };
-
-  std::unique_ptr<UsbDevice> Open(const char* path) override {
-    if (std::string(path) != "\\\\.\\ezusb-0") return nullptr;
-    return std::make_unique<Device>(*this);
+// The recorder at ezusb-0 of the made-up host; its requests are answered as `script` says.
+struct ScriptedRecorder {
+  ScriptedRecorder() {
+    host.usbSlots[0] = fakes::Slot{};
+    host.answer = [this](const UsbCall& c) {
+      const UsbAnswer a = script(c);
+      return fakes::Answer{.ok = a.ok, .data = a.data, .moved = a.moved};
+    };
   }
   // Vendor requests of that number, or bulk transfers of that kind.
   size_t Count(Kind kind, uint8_t request = 0) const {
@@ -60,65 +47,9 @@ class FakeRecorderUsb : public UsbDriver {
       return c.kind == kind && (kind != Kind::kVendor || c.request == request);
     });
   }
-
- private:
-  class Device : public UsbDevice {
-   public:
-    explicit Device(FakeRecorderUsb& owner) : owner_(owner) {}
-
-    bool GetDeviceDescriptor(DeviceDescriptorSpan d) override {
-      d[8] = 0xC4;
-      d[9] = 0x10;
-      d[10] = 0x12;
-      d[11] = 0x45;
-      return true;
-    }
-
-   private:
-    bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
-      UsbCall call{.direction = block[0],
-                   .request = block[4],
-                   .value = static_cast<uint16_t>(block[6] | (block[7] << 8)),
-                   .index = static_cast<uint16_t>(block[8] | (block[9] << 8)),
-                   .length = data.size(),
-                   .hasBuffer = !data.empty(),
-                   .sent = {data.out().begin(), data.out().end()}};
-      const UsbAnswer answer = Record(call);
-      std::copy_n(answer.data.begin(), std::min(answer.data.size(), data.in().size()),
-                  data.in().begin());
-      return answer.ok;
-    }
-    bool DoBulkRead(const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) override {
-      const uint32_t length = static_cast<uint32_t>(data.size());
-      const UsbAnswer answer = Record(Bulk(Kind::kBulkRead, pipe, length));
-      const size_t n = std::min<size_t>(answer.data.size(), length);
-      std::copy_n(answer.data.begin(), n, data.begin());
-      owner_.log.back().moved = moved = answer.moved.value_or(static_cast<uint32_t>(n));
-      return answer.ok;
-    }
-    bool DoBulkWrite(const BulkPipeBlock& pipe, ConstByteSpan data, uint32_t& moved) override {
-      const uint32_t length = static_cast<uint32_t>(data.size());
-      UsbCall call = Bulk(Kind::kBulkWrite, pipe, length);
-      call.sent.assign(data.begin(), data.end());
-      const UsbAnswer answer = Record(call);
-      owner_.log.back().moved = moved = answer.moved.value_or(length);
-      return answer.ok;
-    }
-
-    static UsbCall Bulk(Kind kind, const BulkPipeBlock& pipe, uint32_t length) {
-      return UsbCall{.kind = kind,
-                     .pipe = static_cast<uint32_t>(pipe[0] | (pipe[1] << 8) | (pipe[2] << 16) |
-                                                   (static_cast<uint32_t>(pipe[3]) << 24)),
-                     .length = length,
-                     .hasBuffer = true};
-    }
-    UsbAnswer Record(const UsbCall& call) {
-      owner_.log.push_back(call);
-      return owner_.script(call);
-    }
-
-    FakeRecorderUsb& owner_;
-  };
+  fakes::NineDevices host;
+  std::vector<UsbCall>& log = host.commands;  // descriptor requests belong to the link
+  std::function<UsbAnswer(const UsbCall&)> script = [](const UsbCall&) { return UsbAnswer{}; };
 };
 
 constexpr uint32_t kNoFault = 0xFFFFFFFF;
@@ -126,8 +57,8 @@ constexpr uint32_t kNoFault = 0xFFFFFFFF;
 struct CommandsTest : ::testing::Test {
   CommandsTest() { link.SetDeviceIds(0x10C4, 0x4512); }
 
-  FakeRecorderUsb usb;
-  UsbLink link{usb};
+  ScriptedRecorder usb;
+  UsbLink link{usb.host.usb};
 };
 
 std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
@@ -217,7 +148,7 @@ TEST_P(SingleRequest, SendsOneRequestAndReportsItsSuccess) {
   EXPECT_TRUE(GetParam().operation(link, buffer));
   EXPECT_THAT(Describe(usb.log), ElementsAre(GetParam().expected));
   ASSERT_EQ(usb.log.size(), 1u);
-  EXPECT_EQ(usb.log[0].hasBuffer, usb.log[0].length != 0);  // no data stage: no buffer
+  EXPECT_EQ(usb.log[0].buffer != nullptr, usb.log[0].length != 0);  // no data stage: no buffer
 
   usb.log.clear();
   usb.script = [](const UsbCall&) { return UsbAnswer{false}; };
@@ -294,36 +225,21 @@ INSTANTIATE_TEST_SUITE_P(Answers, Versions, ::testing::ValuesIn(kVersionCases),
                          [](const auto& info) { return info.param.name; });
 
 // --- Microcontroller flash writer --------------------------------------------------------
-// The writer's rule (every request goes out, the result is the AND) is tested with the writer;
-// here, that its erase and chunk writes are the boot loader's 0x22 and 0x21, and that a failed
-// request reaches the result.
+// The writer's rule is tested with the writer; here, that it runs over the boot loader's 0x22
+// and 0x21 and that a failed request reaches the result.
 
-class McuFlashWriter : public CommandsTest, public ::testing::WithParamInterface<int> {};
-
-// -1: nothing fails; otherwise the index of the one request that fails.
-TEST_P(McuFlashWriter, ErasesWith22AndWritesWith21) {
+TEST_F(CommandsTest, McuFlashWriterErasesWith22AndWritesWith21) {
   const std::vector<uint8_t> image = Pattern(10752, 1);  // exactly what it may read
-  int count = 0;
-  usb.script = [&](const UsbCall&) { return UsbAnswer{count++ != GetParam()}; };
-
-  EXPECT_EQ(UsbWriteMcuFlash(link, McuImage(image.data(), 10752)), GetParam() < 0);
-
-  ASSERT_EQ(usb.log.size(), 189u);
-  for (uint16_t page = 0; page < 21; ++page) {
-    EXPECT_EQ(Describe({usb.log[page * 9]})[0], VendorLine(1, 0x22, page * 512, 2));
-    for (uint16_t chunk = 0; chunk < 8; ++chunk) {
-      const uint16_t address = page * 512 + chunk * 64;
-      const std::vector<uint8_t> bytes(image.begin() + address, image.begin() + address + 64);
-      EXPECT_EQ(Describe({usb.log[page * 9 + 1 + chunk]})[0],
-                VendorLine(0, 0x21, address, 64, bytes));
-    }
+  for (size_t failing : {1u, 189u}) {                    // the first erase, the last chunk write
+    usb.host.ClearLog();
+    usb.script = [&](const UsbCall&) { return UsbAnswer{usb.log.size() != failing}; };
+    EXPECT_FALSE(UsbWriteMcuFlash(link, McuImage(image.data(), 10752))) << failing;
   }
-  EXPECT_EQ(usb.log[20 * 9 + 1].value, 10240);
-  EXPECT_EQ(usb.log[20 * 9 + 8].value, 10688);
+  ASSERT_EQ(usb.log.size(), 189u);
+  EXPECT_EQ(Describe({usb.log[9]})[0], VendorLine(1, 0x22, 512, 2));
+  const std::vector<uint8_t> last(image.begin() + 10688, image.end());
+  EXPECT_EQ(Describe({usb.log[188]})[0], VendorLine(0, 0x21, 10688, 64, last));
 }
-
-// Nothing fails; the first erase; a write in page 7; the very last write.
-INSTANTIATE_TEST_SUITE_P(Failures, McuFlashWriter, ::testing::Values(-1, 0, 188));
 
 // --- NAND block erase --------------------------------------------------------------------
 

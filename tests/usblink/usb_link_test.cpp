@@ -3,124 +3,67 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <optional>
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "tests/fakes/nine_devices.h"
 
 namespace omr72 {
 namespace {
 
-struct SlotDevice {
-  uint16_t vendorId = 0x10C4;
-  uint16_t productId = 0x4512;
-  bool descriptorFails = false;
-  uint32_t bulkMovesAtMost = 0xFFFFFFFF;  // bytes a bulk transfer moves
+using fakes::Call;
+using fakes::Kind;
+using fakes::OtherIds;
+using fakes::Slot;
+
+// The made-up host answering as a recorder: data stages in filled with 0xA0 up to
+// `vendorAnswerLength` bytes, bulk reads with 0xB0; a bulk transfer moves at most
+// `bulkMovesAtMost` bytes, or fails.
+struct Host : fakes::NineDevices {
+  Host() {
+    answer = [this](const Call& c) {
+      if (c.kind == Kind::kVendor) {
+        return fakes::Answer{
+            .data = std::vector<uint8_t>(std::min(c.length, vendorAnswerLength), 0xA0)};
+      }
+      if (bulkFails) return fakes::Answer{.ok = false};
+      const uint32_t moved = std::min(c.length, bulkMovesAtMost);
+      return fakes::Answer{.data = std::vector<uint8_t>(moved, 0xB0), .moved = moved};
+    };
+  }
+  // "ezusb-2 vendor req=36 len=2", "ezusb-2 bulk read pipe=2 len=16384"
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> out;
+    for (const Call& c : commands) {
+      const std::string device = "ezusb-" + std::to_string(c.slot);
+      if (c.kind == Kind::kVendor) {
+        out.push_back(device + " vendor req=" + std::to_string(c.request) +
+                      " len=" + std::to_string(c.length) + (c.buffer ? "" : " nodata"));
+      } else {
+        out.push_back(device + " bulk " + (c.kind == Kind::kBulkRead ? "read" : "write") +
+                      " pipe=" + std::to_string(c.pipe) + " len=" + std::to_string(c.length));
+      }
+    }
+    return out;
+  }
+  uint32_t bulkMovesAtMost = 0xFFFFFFFF;
   bool bulkFails = false;
-  uint32_t vendorAnswerLength = 0xFFFFFFFF;  // bytes of a data stage in that the device fills
+  uint32_t vendorAnswerLength = 0xFFFFFFFF;
 };
-
-class HostLog {
- public:
-  std::vector<std::string> lines;
-  int open = 0;
-};
-
-class SlotUsbDevice : public UsbDevice {
- public:
-  SlotUsbDevice(int slot, const SlotDevice& d, HostLog& log) : slot_(slot), d_(d), log_(log) {
-    ++log_.open;
-  }
-  ~SlotUsbDevice() override {
-    --log_.open;
-    Log("close");
-  }
-  bool GetDeviceDescriptor(DeviceDescriptorSpan descriptor) override {
-    Log("descriptor");
-    if (d_.descriptorFails) return false;
-    descriptor[0] = 18;
-    descriptor[1] = 1;
-    descriptor[8] = static_cast<uint8_t>(d_.vendorId);
-    descriptor[9] = static_cast<uint8_t>(d_.vendorId >> 8);
-    descriptor[10] = static_cast<uint8_t>(d_.productId);
-    descriptor[11] = static_cast<uint8_t>(d_.productId >> 8);
-    return true;
-  }
-  static inline VendorRequestBlock lastBlock{};
-
- private:
-  bool DoVendorOrClassRequest(const VendorRequestBlock& block, DataStage data) override {
-    lastBlock = block;
-    Log("vendor req=" + std::to_string(block[4]) + " len=" + std::to_string(data.size()) +
-        (data.empty() ? " nodata" : ""));
-    for (uint32_t i = 0; i < data.in().size() && i < d_.vendorAnswerLength; ++i) {
-      data.in()[i] = 0xA0;
-    }
-    return true;
-  }
-  bool DoBulkRead(const BulkPipeBlock& pipe, ByteSpan data, uint32_t& moved) override {
-    if (!Bulk("read", pipe, data.size(), moved)) return false;
-    std::fill_n(data.begin(), moved, 0xB0);
-    return true;
-  }
-  bool DoBulkWrite(const BulkPipeBlock& pipe, ConstByteSpan data, uint32_t& moved) override {
-    return Bulk("write", pipe, data.size(), moved);
-  }
-  bool Bulk(const char* what, const BulkPipeBlock& pipe, uint32_t length, uint32_t& moved) {
-    Log(std::string("bulk ") + what + " pipe=" + std::to_string(pipe[0]) +
-        " len=" + std::to_string(length));
-    if (d_.bulkFails) return false;
-    moved = std::min(length, d_.bulkMovesAtMost);
-    return true;
-  }
-  void Log(const std::string& what) {
-    log_.lines.push_back("ezusb-" + std::to_string(slot_) + " " + what);
-  }
-  int slot_;
-  SlotDevice d_;
-  HostLog& log_;
-};
-
-class SlotUsbDriver : public UsbDriver {
- public:
-  std::array<std::optional<SlotDevice>, 9> slots;
-  HostLog log;
-
-  std::unique_ptr<UsbDevice> Open(const char* path) override {
-    const std::string p = path;
-    const std::string prefix = "\\\\.\\ezusb-";
-    EXPECT_EQ(p.substr(0, prefix.size()), prefix) << p;
-    const int slot = p.back() - '0';
-    log.lines.push_back("open ezusb-" + std::to_string(slot));
-    if (slot < 0 || slot > 8 || !slots[slot]) return nullptr;
-    return std::make_unique<SlotUsbDevice>(slot, *slots[slot], log);
-  }
-
-  std::vector<std::string> Opens() const {
-    std::vector<std::string> opens;
-    for (const auto& line : log.lines) {
-      if (line.rfind("open ", 0) == 0) opens.push_back(line.substr(5));
-    }
-    return opens;
-  }
-};
-
-SlotDevice Foreign() {
-  return SlotDevice{0x0781, 0x5567};
-}
 
 struct ScanCase {
   const char* name;
-  std::vector<std::pair<int, SlotDevice>> devices;
+  std::vector<std::pair<int, Slot>> devices;
   bool found;
   std::vector<std::string> opened;
   std::vector<std::string> closedWithoutUse;  // devices opened and closed during the scan
 };
 
 TEST(UsbLinkScan, FindsTheFirstMatchingDeviceInNameOrder) {
-  SlotDevice failing;
-  failing.descriptorFails = true;
-  SlotDevice swapped{0xC410, 0x1245};  // the ids with their bytes swapped
+  const Slot failing{.descriptorFails = true};
+  const Slot swapped = OtherIds(0xC410, 0x1245);  // the ids with their bytes swapped
   const std::vector<ScanCase> cases = {
       {"nothing there",
        {},
@@ -129,18 +72,18 @@ TEST(UsbLinkScan, FindsTheFirstMatchingDeviceInNameOrder) {
         "ezusb-8"},
        {}},
       {"only at 5",
-       {{5, SlotDevice{}}},
+       {{5, Slot{}}},
        true,
        {"ezusb-0", "ezusb-1", "ezusb-2", "ezusb-3", "ezusb-4", "ezusb-5"},
        {}},
-      {"at 1 and 3", {{1, SlotDevice{}}, {3, SlotDevice{}}}, true, {"ezusb-0", "ezusb-1"}, {}},
+      {"at 1 and 3", {{1, Slot{}}, {3, Slot{}}}, true, {"ezusb-0", "ezusb-1"}, {}},
       {"other ids first",
-       {{0, Foreign()}, {2, SlotDevice{}}},
+       {{0, OtherIds()}, {2, Slot{}}},
        true,
        {"ezusb-0", "ezusb-1", "ezusb-2"},
        {"ezusb-0"}},
       {"descriptor fails first",
-       {{0, failing}, {1, SlotDevice{}}},
+       {{0, failing}, {1, Slot{}}},
        true,
        {"ezusb-0", "ezusb-1"},
        {"ezusb-0"}},
@@ -153,44 +96,36 @@ TEST(UsbLinkScan, FindsTheFirstMatchingDeviceInNameOrder) {
   };
   for (const ScanCase& c : cases) {
     SCOPED_TRACE(c.name);
-    SlotUsbDriver driver;
-    for (const auto& [slot, device] : c.devices) driver.slots[slot] = device;
-    UsbLink link(driver);
+    Host host;
+    for (const auto& [slot, device] : c.devices) host.usbSlots[slot] = device;
+    UsbLink link(host.usb);
     link.SetDeviceIds(0x10C4, 0x4512);
     EXPECT_EQ(link.IsConnected(), c.found);
-    EXPECT_EQ(driver.Opens(), c.opened);
-    EXPECT_EQ(driver.log.open, 0) << "a handle was left open";
+    EXPECT_EQ(host.Opens(), c.opened);
+    EXPECT_EQ(host.openHandles, 0) << "a handle was left open";
     for (const std::string& name : c.closedWithoutUse) {
-      const auto& l = driver.log.lines;
-      EXPECT_NE(std::find(l.begin(), l.end(), name + " close"), l.end()) << name;
+      const auto& e = host.events;
+      EXPECT_NE(std::find(e.begin(), e.end(), "close " + name), e.end()) << name;
     }
   }
 }
 
 TEST(UsbLinkScan, NoIdsSetMatchesNothing) {
-  SlotUsbDriver driver;
-  driver.slots[0] = SlotDevice{};
-  UsbLink link(driver);
+  Host host;
+  host.usbSlots[0] = Slot{};
+  UsbLink link(host.usb);
   EXPECT_FALSE(link.IsConnected());
 }
 
 class UsbLinkWithRecorder : public ::testing::Test {
  protected:
   void SetUp() override {
-    driver.slots[2] = SlotDevice{};
+    host.usbSlots[2] = Slot{};
     link.SetDeviceIds(0x10C4, 0x4512);
   }
-  void Place(const SlotDevice& device) { driver.slots[2] = device; }
-  std::vector<std::string> Requests() const {
-    std::vector<std::string> out;
-    for (const auto& line : driver.log.lines) {
-      if (line.find(" vendor ") != std::string::npos || line.find(" bulk ") != std::string::npos)
-        out.push_back(line);
-    }
-    return out;
-  }
-  SlotUsbDriver driver;
-  UsbLink link{driver};
+  std::vector<std::string> Requests() const { return host.Requests(); }
+  Host host;
+  UsbLink link{host.usb};
 };
 
 TEST(UsbLinkVendorRequest, BlockCarriesDirectionVendorTypeRequestAndLittleEndianFields) {
@@ -204,24 +139,23 @@ TEST(UsbLinkVendorRequest, BlockCarriesDirectionVendorTypeRequestAndLittleEndian
 TEST_F(UsbLinkWithRecorder, VendorRequestGoesToTheRecorderAndClosesIt) {
   uint8_t buffer[2] = {};
   EXPECT_TRUE(link.VendorRequest(0x24, 0x0102, 0x0304, DataStage::In(buffer)));
-  EXPECT_EQ(SlotUsbDevice::lastBlock,
-            (VendorRequestBlock{1, 2, 0, 0, 0x24, 0, 0x02, 0x01, 0x04, 0x03}));
+  const Call& sent = host.commands.back();
+  EXPECT_EQ(std::make_tuple(sent.direction, sent.value, sent.index),
+            std::make_tuple(1, 0x0102, 0x0304));
   EXPECT_EQ(Requests(), std::vector<std::string>{"ezusb-2 vendor req=36 len=2"});
-  EXPECT_EQ(driver.log.open, 0);
+  EXPECT_EQ(host.openHandles, 0);
 }
 
 TEST_F(UsbLinkWithRecorder, RequestWithoutDataStageSendsNoBuffer) {
   EXPECT_TRUE(link.VendorRequest(0x23, 0, 0, DataStage::In({})));
   EXPECT_EQ(Requests(), std::vector<std::string>{"ezusb-2 vendor req=35 len=0 nodata"});
-  EXPECT_EQ(SlotUsbDevice::lastBlock[0], 1) << "an empty stage keeps its direction";
+  EXPECT_EQ(host.commands.back().direction, 1) << "an empty stage keeps its direction";
   EXPECT_TRUE(link.VendorRequest(0x23, 0, 0, DataStage::Out({})));
-  EXPECT_EQ(SlotUsbDevice::lastBlock[0], 0);
+  EXPECT_EQ(host.commands.back().direction, 0);
 }
 
 TEST_F(UsbLinkWithRecorder, ShortDataStageStillSucceeds) {
-  SlotDevice shortAnswer;
-  shortAnswer.vendorAnswerLength = 1;
-  Place(shortAnswer);
+  host.vendorAnswerLength = 1;
   uint8_t buffer[21] = {};
   EXPECT_TRUE(link.VendorRequest(0xC1, 0, 0, DataStage::In(buffer)));
   EXPECT_EQ(buffer[0], 0xA0);
@@ -229,15 +163,15 @@ TEST_F(UsbLinkWithRecorder, ShortDataStageStillSucceeds) {
 }
 
 TEST(UsbLinkVendorRequestAbsent, FailsWithoutTouchingTheBuffer) {
-  SlotUsbDriver driver;
-  driver.slots[0] = Foreign();
-  UsbLink link(driver);
+  Host host;
+  host.usbSlots[0] = OtherIds();
+  UsbLink link(host.usb);
   link.SetDeviceIds(0x10C4, 0x4512);
   uint8_t buffer[4] = {1, 2, 3, 4};
   EXPECT_FALSE(link.VendorRequest(0x20, 0, 0, DataStage::In(buffer)));
   EXPECT_EQ(buffer[0], 1);
   EXPECT_EQ(buffer[3], 4);
-  for (const auto& line : driver.log.lines) EXPECT_EQ(line.find("vendor"), std::string::npos);
+  EXPECT_TRUE(host.commands.empty());
 }
 
 TEST_F(UsbLinkWithRecorder, BulkTransferCapsItsLength) {
@@ -269,7 +203,7 @@ TEST_F(UsbLinkWithRecorder, ChunkedReadAndWriteUseTheirPipesAndTheCap) {
   EXPECT_EQ(Requests(), expected);
   EXPECT_EQ(block.back(), 0xB0);
 
-  driver.log.lines.clear();
+  host.ClearLog();
   link.BulkWrite(ConstByteSpan(block).first(2112), &moved);
   EXPECT_EQ(moved, 2112u);
   EXPECT_EQ(Requests(), std::vector<std::string>{"ezusb-2 bulk write pipe=1 len=2112"});
@@ -279,31 +213,27 @@ TEST_F(UsbLinkWithRecorder, ChunkedTransferOfNothingOpensNothing) {
   uint8_t byte = 0;
   link.BulkRead(ByteSpan(&byte, 0));
   link.BulkWrite(ConstByteSpan(&byte, 0));
-  EXPECT_TRUE(driver.log.lines.empty());
+  EXPECT_TRUE(host.calls.empty());
+  EXPECT_TRUE(host.events.empty());
 }
 
 TEST_F(UsbLinkWithRecorder, ChunkedTransferContinuesAfterShortChunksAndStopsOnFailureOrNothing) {
-  struct Case {
+  const struct {
     const char* name;
-    SlotDevice device;
+    uint32_t movesAtMost;
+    bool fails;
     uint32_t expectedMoved;
     size_t expectedTransfers;
+  } cases[] = {
+      {"short chunks", 1000, false, 2112, 3},
+      {"failing", 0xFFFFFFFF, true, 0, 1},
+      {"moves nothing", 0, false, 0, 1},
   };
-  SlotDevice shortChunks;
-  shortChunks.bulkMovesAtMost = 1000;
-  SlotDevice failing;
-  failing.bulkFails = true;
-  SlotDevice empty;
-  empty.bulkMovesAtMost = 0;
-  const std::vector<Case> cases = {
-      {"short chunks", shortChunks, 2112, 3},
-      {"failing", failing, 0, 1},
-      {"moves nothing", empty, 0, 1},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Place(c.device);
-    driver.log.lines.clear();
+    host.bulkMovesAtMost = c.movesAtMost;
+    host.bulkFails = c.fails;
+    host.ClearLog();
     std::vector<uint8_t> page(2112);
     uint32_t moved = 99;
     link.BulkRead(page, &moved);
