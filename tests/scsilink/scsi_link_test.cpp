@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/fakes/nine_devices.h"
@@ -16,9 +18,12 @@ using fakes::NineDevices;
 using fakes::Slot;
 
 // The recorder's INQUIRY data followed by more bytes than the template.
+// (Built whole rather than resized: GCC 12 at -O3 warns of a bounds fault in the resize.)
 Slot Recorder(size_t length = 96) {
+  std::vector<uint8_t> reply(length, 0x5A);
+  std::copy(fakes::kRecorderInquiry.begin(), fakes::kRecorderInquiry.end(), reply.begin());
   Slot slot;
-  slot.inquiry.resize(length, 0x5A);
+  slot.inquiry = std::move(reply);
   return slot;
 }
 
