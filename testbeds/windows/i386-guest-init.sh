@@ -25,6 +25,11 @@ mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
 mount -t devtmpfs devtmpfs /host/dev
 mkdir -p /host/dev/pts /host/dev/shm
+# What udev would add: bash's process substitution needs /dev/fd.
+ln -s /proc/self/fd /host/dev/fd
+ln -s /proc/self/fd/0 /host/dev/stdin
+ln -s /proc/self/fd/1 /host/dev/stdout
+ln -s /proc/self/fd/2 /host/dev/stderr
 mount -t devpts devpts /host/dev/pts
 for dir in /dev/shm /tmp /run; do mount -t tmpfs tmpfs "/host$dir" || fail "no tmpfs at $dir"; done
 mkdir -p /host/run/i386-guest
