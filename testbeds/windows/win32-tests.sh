@@ -32,7 +32,8 @@ listing=$(ctest --preset win32 -N) || { echo "$listing"; exit 1; }
 root=$PWD failed=0 gtest_names=$(mktemp) others_log=$(mktemp)
 trap 'rm -f "$gtest_names" "$others_log"' EXIT
 lists=()
-for list in $(find build/win32 -name '*_tests.cmake'); do
+mapfile -t found < <(find build/win32 -name '*_tests.cmake')
+for list in "${found[@]}"; do
   names=$(sed -n 's/^add_test(\[=\[\(.*\)\]=\] .*/\1/p' "$list")
   # A list left from a program this tree no longer has is not in the listing.
   [ -n "$names" ] && grep -qF ": $(head -n 1 <<<"$names")" <<<"$listing" || continue
