@@ -21,9 +21,20 @@ foreach(preset IN LISTS OMR72_ALL_PRESETS)
   endif()
   set(previous ${preset})
 
-  add_test(NAME ${preset}
-           COMMAND ${CMAKE_SOURCE_DIR}/cmake/ctest-preset.sh ${CMAKE_CTEST_COMMAND} ${preset}
+  set(command ${CMAKE_SOURCE_DIR}/cmake/ctest-preset.sh ${CMAKE_CTEST_COMMAND} ${preset})
+  if(preset STREQUAL "win32")
+    # The 32-bit programs' tests run where 32-bit code runs: here if this machine runs it, else
+    # in a QEMU guest with Debian's kernel, whose wine prefixes are made in its memory. Each
+    # test program runs once with all its cases: a wine process per case is what costs there.
+    set(command ${CMAKE_SOURCE_DIR}/testbeds/windows/i386-guest
+        --guest-dir ${CMAKE_BINARY_DIR}/i386-guest
+        --tmpfs build/win32/wineprefix --tmpfs build/win32/standin-wineprefix --
+        ${CMAKE_SOURCE_DIR}/testbeds/windows/win32-tests.sh --per-program)
+  endif()
+  add_test(NAME ${preset} COMMAND ${command}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
-  # One nested test run at a time: each uses the machine as the plain command would.
-  set_tests_properties(${preset} PROPERTIES RUN_SERIAL ON TIMEOUT 3600)
+  # One nested test run at a time: each uses the machine as the plain command would. A guest
+  # that hangs is ended before CTest's own time-out, so that QEMU never outlives the test.
+  set_tests_properties(${preset} PROPERTIES RUN_SERIAL ON TIMEOUT 3600
+                       ENVIRONMENT OMR72_I386_GUEST_TIMEOUT=3300)
 endforeach()

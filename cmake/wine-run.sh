@@ -2,7 +2,7 @@
 # Runs a Windows test program under wine with the build tree's own, quiet wine prefix, a WoW64
 # one (64-bit wine with 32-bit support, as 64-bit Windows is), so that the x86_64 and the i686
 # trees' programs run alike.
-# Usage: wine-run.sh PREFIX PROGRAM [ARG]...
+# Usage: wine-run.sh PREFIX [PROGRAM [ARG]...]; without a program it only makes the prefix.
 #
 # The prefix is made on first use. A wineserver that stays 10 s after its last program, and
 # wine's own background processes (services.exe and the like), are started here, detached from
@@ -25,6 +25,7 @@ flock --close "$prefix.lock" sh -c '
     [ $? -eq 7 ] && touch "$WINEPREFIX/omr72-wow64.ok"
   fi
   if wineserver -p10; then $OMR72_WINE wineboot; fi' </dev/null >/dev/null 2>&1
+[ $# -gt 0 ] || exit 0
 # A 32-bit program (PE machine 014c) where 32-bit wine is missing fails with the reason, rather
 # than with whatever a half-started wine prints (with WINEDEBUG=-all: nothing).
 offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
@@ -32,7 +33,9 @@ if [ -n "$offset" ] && [ ! -f "$prefix/omr72-wow64.ok" ] &&
    [ "$(od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ')" = 014c ]; then
   echo "wine-run.sh: FAILED: $1 is a 32-bit program, and this wine could not run one when" \
        "$prefix was made (32-bit wine is needed, on Debian wine32:i386, on a machine that" \
-       "executes 32-bit code; remove the prefix once it can)" >&2
+       "executes 32-bit code; where the kernel runs none, run the tests with" \
+       "testbeds/windows/i386-guest testbeds/windows/win32-tests.sh, as the all preset does;" \
+       "remove the prefix once it can)" >&2
   exit 1
 fi
 exec $wine "$@"

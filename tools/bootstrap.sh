@@ -6,7 +6,8 @@
 set -euo pipefail
 
 # qemu-system-x86, cpio, kmod and udev build and boot the kernel test bed's guest (its kernel and
-# busybox are fetched with apt-get download, not installed).
+# busybox are fetched with apt-get download, not installed), and the guest in which
+# testbeds/windows/i386-guest runs the 32-bit Windows tests where this kernel runs no 32-bit code.
 linux_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev googletest
                 libusb-1.0-0-dev qemu-system-x86 cpio kmod udev clang libclang-rt-dev valgrind
                 libbenchmark-dev)
